@@ -1,0 +1,27 @@
+#pragma once
+// Starts a Windows program with CreateProcessW, waits for it with a time-out and reports its full 32-bit exit code
+// (a Linux parent of Wine would only see the low 8 bits).
+#include <windows.h>
+
+#include <map>
+#include <string>
+
+namespace testsupport {
+
+struct ProcessResult {
+    bool started = false;
+    DWORD startError = 0;   // GetLastError of CreateProcessW when not started
+    bool timedOut = false;  // the program was killed after the time-out
+    DWORD exitCode = 0;     // GetExitCodeProcess
+};
+
+struct ProcessOptions {
+    std::wstring arguments;                         // appended to the quoted program path
+    std::wstring workingFolder;                     // empty: the runner's own
+    std::map<std::wstring, std::wstring> environment;  // added to (or replacing in) the runner's environment
+    DWORD timeoutMs = 60000;
+};
+
+ProcessResult RunProcess(const std::wstring& program, const ProcessOptions& options = {});
+
+}  // namespace testsupport
