@@ -1,0 +1,38 @@
+#pragma once
+// Builders make the process's logger once, at the first log call. The default builder chooses between the file
+// logger and the ETW logger; tests replace the builder (see LoggerTesting.h).
+#include "foundation/logging/LoggingIf.h"
+
+namespace ETWLogging {
+
+// Answers DWORD queries by value name in place of the logging registry key. The system itself passes none.
+class CConfigReaderIf {
+public:
+    virtual ~CConfigReaderIf() = default;
+    virtual bool getDword(const wchar_t* valueName, DWORD& value) = 0;
+};
+
+class CLogBuilderIf {
+public:
+    virtual ~CLogBuilderIf() = default;
+    virtual bool create(const wchar_t* group, HMODULE module, const wchar_t* host, DWORD mechanism,
+                        CLoggingIf*& logger, CConfigReaderIf* reader) = 0;
+};
+
+class CLogBuilderIf_ex : public CLogBuilderIf {
+public:
+    virtual bool createWithConfig(const wchar_t* applicationName, const wchar_t* group, HMODULE module,
+                                  const wchar_t* host, DWORD mechanism, CLoggingIf*& logger,
+                                  CConfigReaderIf* reader) = 0;
+};
+
+class CDefaultLogBuilder : public CLogBuilderIf_ex {
+public:
+    // createWithConfig with no application name.
+    bool create(const wchar_t* group, HMODULE module, const wchar_t* host, DWORD mechanism, CLoggingIf*& logger,
+                CConfigReaderIf* reader) override;
+    bool createWithConfig(const wchar_t* applicationName, const wchar_t* group, HMODULE module, const wchar_t* host,
+                          DWORD mechanism, CLoggingIf*& logger, CConfigReaderIf* reader) override;
+};
+
+}  // namespace ETWLogging
