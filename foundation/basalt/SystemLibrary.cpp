@@ -6,12 +6,13 @@
 
 #include <string>
 
+#include "foundation/basalt/ProcAddress.h"
+
 bool EnableSafeDllSearch() {
     HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     if (!kernel) return false;
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    auto setDefault =
-        reinterpret_cast<SetDefaultDllDirectoriesFn>(GetProcAddress(kernel, "SetDefaultDllDirectories"));
+    auto setDefault = Basalt::GetProcAddressAs<SetDefaultDllDirectoriesFn>(kernel, "SetDefaultDllDirectories");
     return setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32) == TRUE;
 }
 
