@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "foundation/logging/LoggerTesting.h"
 
@@ -11,6 +12,19 @@ namespace {
 
 LogStreamHolder g_streamHolder;
 bool g_releaseRegistered = false;
+const wchar_t* g_moduleName = nullptr;
+
+// The program's file name without folder and extension.
+std::wstring ProgramModuleName() {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring name(path, length < MAX_PATH ? length : 0);
+    const size_t slash = name.find_last_of(L"\\/");
+    if (slash != std::wstring::npos) name.erase(0, slash + 1);
+    const size_t dot = name.find_last_of(L'.');
+    if (dot != std::wstring::npos) name.erase(dot);
+    return name;
+}
 
 HMODULE ThisModule() {
     MEMORY_BASIC_INFORMATION info = {};
@@ -42,6 +56,17 @@ void DestroyStream(LONG stateAfter) {
 }
 
 }  // namespace
+
+const wchar_t* LogStreamModuleName() {
+    if (!g_moduleName) {
+        // Made once; the stream's module name lives as long as the process.
+        static const std::wstring programName = ProgramModuleName();
+        g_moduleName = programName.c_str();
+    }
+    return g_moduleName;
+}
+
+void SetLogStreamModuleName(const wchar_t* name) { g_moduleName = name; }
 
 logstreambuf::logstreambuf() {
     LoggerHolder* holder = GetLoggerInstance(nullptr, LogStreamModuleName(), ThisModule(), nullptr, 0);

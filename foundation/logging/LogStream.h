@@ -2,7 +2,8 @@
 // Stream-form log lines: one process-wide wide output stream bound to the process's logger. A line is exclusive
 // from BeginLogLine to EndLogLine; the flush hands the collected text to the logger as one message. Sites write
 //     ETWLogging::LogLine(ETWLogging::kSeverityInformation, LOG_HERE) << L"started, code " << rc;
-// Each program supplies the stream's module name by defining ETWLogging::LogStreamModuleName.
+// The stream's module name is the program's module name ("welkin") unless the program sets another before its
+// first stream line (the idle waiter uses "Common").
 #include "foundation/logging/LogSite.h"
 
 #include <windows.h>
@@ -13,8 +14,10 @@
 
 namespace ETWLogging {
 
-// Defined by each program: the group under which a stream line creates the logger when it is the first user.
+// The group under which a stream line creates the logger when it is the first user of it.
 const wchar_t* LogStreamModuleName();
+// Call before the first stream line; the text must live for the whole process.
+void SetLogStreamModuleName(const wchar_t* name);
 
 class logstream;
 
