@@ -1,8 +1,9 @@
 #include "foundation/logging/LogSite.h"
 
-#include "tests/foundation/logging/FakeLogger.h"
+#include "tests/support/RecordingLogger.h"
 
 namespace logtest {
+using namespace testsupport;
 
 int g_evaluations = 0;
 int Evaluated() { return ++g_evaluations; }

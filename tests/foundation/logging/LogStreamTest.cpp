@@ -3,9 +3,10 @@
 #include <iomanip>
 #include <thread>
 
-#include "tests/foundation/logging/FakeLogger.h"
+#include "tests/support/RecordingLogger.h"
 
 namespace logtest {
+using namespace testsupport;
 namespace {
 
 using ETWLogging::LogLine;
@@ -102,12 +103,6 @@ TEST_F(LogStream, LinesAfterTheReleaseAreDropped) {
     ASSERT_EQ(1u, journal.entries.size());
     EXPECT_EQ(L"kept", journal.entries[0].message);
 }
-
-}  // namespace
-}  // namespace logtest
-
-namespace logtest {
-namespace {
 
 TEST_F(LogStream, StreamThatFailedToBuildIsBuiltAgainByTheNextLine) {
     builder->throwsLeft = 1;  // binding the stream's buffer creates the logger, which throws once

@@ -1,9 +1,10 @@
 #include <thread>
 
 #include "foundation/logging/Logger.h"
-#include "tests/foundation/logging/FakeLogger.h"
+#include "tests/support/RecordingLogger.h"
 
 namespace logtest {
+using namespace testsupport;
 namespace {
 
 using ETWLogging::GetLogger;

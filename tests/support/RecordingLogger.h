@@ -1,13 +1,13 @@
 #pragma once
-// A recording logger and builder for the logging tests. The builder hands out one logger (plain or extended) and
-// records the arguments of each creation call; it can also refuse or throw.
+// A recording logger and builder for tests of code that logs. The builder hands out one logger (plain or extended)
+// and records the arguments of each creation call; it can also refuse or throw. LoggingFixture installs it.
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "foundation/logging/LogBuilder.h"
 
-namespace logtest {
+namespace testsupport {
 
 struct Entry {
     std::wstring via;  // "logString", "logText", "log", "writeEvent"
@@ -126,13 +126,13 @@ private:
     std::vector<CreationCall>& calls_;
 };
 
-}  // namespace logtest
+}  // namespace testsupport
 
 #include <gtest/gtest.h>
 
 #include "foundation/logging/LoggerTesting.h"
 
-namespace logtest {
+namespace testsupport {
 
 // Each test starts with no logger and a fresh recording builder; the logger is created by the first log call.
 class LoggingFixture : public ::testing::Test {
@@ -151,4 +151,4 @@ protected:
     FakeBuilder* builder = nullptr;  // owned by the logging library
 };
 
-}  // namespace logtest
+}  // namespace testsupport

@@ -1,10 +1,10 @@
-#include "tests/foundation/logging/FakeLogger.h"
+#include "tests/support/RecordingLogger.h"
 
 #include <stdexcept>
 
 #include "foundation/basalt/Format.h"
 
-namespace logtest {
+namespace testsupport {
 
 namespace {
 
@@ -88,4 +88,4 @@ bool FakeBuilder::createWithConfig(const wchar_t* applicationName, const wchar_t
     return make(acceptWithConfig, logger);
 }
 
-}  // namespace logtest
+}  // namespace testsupport
