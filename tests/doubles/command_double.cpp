@@ -1,0 +1,47 @@
+// Stand-in for an OEM-configured command. It appends one line to the journal file named by the environment variable
+// WELKIN_COMMAND_JOURNAL: its whole command line and its current folder, separated by a tab, in UTF-8. It then exits
+// with the number after "--exit" on its command line (0 without), after sleeping the milliseconds after "--sleep".
+#include <windows.h>
+
+#include <cwchar>
+#include <string>
+
+namespace {
+
+DWORD NumberAfter(const std::wstring& commandLine, const wchar_t* option) {
+    const size_t at = commandLine.find(option);
+    if (at == std::wstring::npos) return 0;
+    return wcstoul(commandLine.c_str() + at + wcslen(option), nullptr, 0);
+}
+
+std::string Utf8(const std::wstring& text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size, nullptr,
+                        nullptr);
+    return bytes;
+}
+
+void AppendToJournal(const std::wstring& line) {
+    wchar_t journal[MAX_PATH] = {};
+    if (GetEnvironmentVariableW(L"WELKIN_COMMAND_JOURNAL", journal, MAX_PATH) == 0) return;
+    HANDLE file = CreateFileW(journal, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    const std::string bytes = Utf8(line);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    const std::wstring commandLine = GetCommandLineW();
+    wchar_t folder[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, folder);
+    AppendToJournal(commandLine + L"\t" + folder + L"\n");
+    if (const DWORD sleepMs = NumberAfter(commandLine, L"--sleep")) Sleep(sleepMs);
+    return static_cast<int>(NumberAfter(commandLine, L"--exit"));
+}
