@@ -5,14 +5,16 @@ namespace Basalt {
 LONG RegKeyHolder::Open(HKEY root, const char* path, REGSAM access) {
     Close();
     HKEY key = nullptr;
-    return Take(RegOpenKeyExA(root, path, 0, access, &key), key);
+    const LONG result = RegOpenKeyExA(root, path, 0, access, &key);
+    return Take(result, key);
 }
 
 LONG RegKeyHolder::Create(HKEY root, const char* path, REGSAM access, DWORD* disposition) {
     Close();
     HKEY key = nullptr;
-    return Take(
-        RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key, disposition), key);
+    const LONG result =
+        RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key, disposition);
+    return Take(result, key);
 }
 
 void RegKeyHolder::Close() {

@@ -42,8 +42,8 @@ DWORD EncodeRegRecord(const BYTE* payload, DWORD length, DWORD valueType, BYTE* 
 }
 
 DWORD DecodeRegRecord(BYTE* record, DWORD recordLength, DWORD* valueType, BYTE* data, DWORD* size) {
-    if (record == nullptr) return ERROR_INVALID_PARAMETER;
     if (recordLength < Basalt::kRecordHeaderSize) return ERROR_INVALID_DATA;
+    if (record == nullptr) return ERROR_INVALID_PARAMETER;
     BYTE stored[Basalt::kMd5Size];
     BYTE* digest = record + Basalt::kRecordDigestOffset;
     std::memcpy(stored, digest, sizeof stored);

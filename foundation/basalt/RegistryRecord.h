@@ -4,9 +4,9 @@
 // enciphered with the registry-record key, one round, from a freshly keyed cipher. The scrambled registry key and
 // the registry-value codec both store their records through these two functions.
 //
-// Codes: 0 done, 87 null record or output, 122 output smaller than N + 32, 6000 enciphering failed (N = 0
-// included); decoding: 13 not a valid record (shorter than 32 bytes, digest, length or magic wrong; the version is
-// not examined), 234 data buffer smaller than N (the size already says N), 6001 deciphering failed.
+// Encoding: 0 done, 87 null output, 122 output smaller than N + 32, 6000 enciphering failed (N = 0 included).
+// Decoding: 0 done, 13 not a valid record (shorter than 32 bytes, digest, length or magic wrong; the version is not
+// examined), 87 null record, 234 data buffer smaller than N (the size already says N), 6001 deciphering failed.
 #include <windows.h>
 
 #include <cstdint>
