@@ -31,26 +31,45 @@ void StoreLittleEndian(std::uint32_t value, std::uint8_t* bytes) {
 
 }  // namespace
 
-void MD5Transform(std::uint32_t state[4], const std::uint8_t block[64]) {
-    std::uint32_t words[16];
-    for (int k = 0; k < 16; ++k) words[k] = LoadLittleEndian(block + 4 * k);
-    std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-    for (int step = 0; step < 64; ++step) {
-        const int round = step / 16;
+namespace {
+
+// One round of 16 steps; a round of its own per template argument lets the compiler unroll each.
+template <int Round>
+void Md5Round(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, std::uint32_t& d, const std::uint32_t* words) {
+    for (int step = 16 * Round; step < 16 * Round + 16; ++step) {
         std::uint32_t mixed;
         int word;
-        switch (round) {
-            case 0: mixed = (b & c) | (~b & d); word = step; break;
-            case 1: mixed = (d & b) | (~d & c); word = (5 * step + 1) % 16; break;
-            case 2: mixed = b ^ c ^ d; word = (3 * step + 5) % 16; break;
-            default: mixed = c ^ (b | ~d); word = (7 * step) % 16; break;
+        if constexpr (Round == 0) {
+            mixed = (b & c) | (~b & d);
+            word = step;
+        } else if constexpr (Round == 1) {
+            mixed = (d & b) | (~d & c);
+            word = (5 * step + 1) % 16;
+        } else if constexpr (Round == 2) {
+            mixed = b ^ c ^ d;
+            word = (3 * step + 5) % 16;
+        } else {
+            mixed = c ^ (b | ~d);
+            word = (7 * step) % 16;
         }
-        const std::uint32_t rotated = RotateLeft(a + mixed + kSines[step] + words[word], kShifts[round][step % 4]);
+        const std::uint32_t rotated = RotateLeft(a + mixed + kSines[step] + words[word], kShifts[Round][step % 4]);
         a = d;
         d = c;
         c = b;
         b += rotated;
     }
+}
+
+}  // namespace
+
+void MD5Transform(std::uint32_t state[4], const std::uint8_t block[64]) {
+    std::uint32_t words[16];
+    for (int k = 0; k < 16; ++k) words[k] = LoadLittleEndian(block + 4 * k);
+    std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+    Md5Round<0>(a, b, c, d, words);
+    Md5Round<1>(a, b, c, d, words);
+    Md5Round<2>(a, b, c, d, words);
+    Md5Round<3>(a, b, c, d, words);
     state[0] += a;
     state[1] += b;
     state[2] += c;

@@ -23,24 +23,21 @@ public:
 
     // Runs the key schedule; false for a null key or a length below 1.
     bool SetKey(const char* key, int length);
-    // The next keystream byte; 0 while no key was scheduled.
+    // The next keystream byte. A cipher is always keyed: the constructor falls back to the default key.
     std::uint8_t NextByte();
 
 private:
+    class Cursor;
     static constexpr int kInlineRounds = 5;
 
-    bool keyed_ = false;
     std::uint8_t i_ = 0;
     std::uint8_t j_ = 0;
     std::uint8_t permutation_[256];
     int rounds_;
-    // Deciphering draws all 2R keystream bytes of a data byte before undoing the rounds.
-    std::uint8_t inlineA_[kInlineRounds];
-    std::uint8_t inlineB_[kInlineRounds];
+    // Deciphering draws all 2R keystream bytes of a data byte before undoing the rounds; with more rounds than
+    // fit on the stack it keeps these work arrays (null when they could not be allocated).
     std::unique_ptr<std::uint8_t[]> heapA_;
     std::unique_ptr<std::uint8_t[]> heapB_;
-    std::uint8_t* workA_;
-    std::uint8_t* workB_;
     std::uint8_t feedback_;
 };
 
