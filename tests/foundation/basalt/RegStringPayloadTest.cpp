@@ -23,20 +23,36 @@ Widened Widen(bool multi, const std::string& stored, DWORD length, DWORD room, b
     return {rc, size, buffer};
 }
 
-std::wstring Room(const std::wstring& filled, DWORD room) { return filled + std::wstring(room / 2 + 4 - filled.size(), L'#'); }
+std::wstring Room(const std::wstring& filled, DWORD room) {
+    return filled + std::wstring(room / 2 + 4 - filled.size(), L'#');
+}
+
+struct WidenCase {
+    const char* name;
+    std::string stored;
+    DWORD length;
+    DWORD room;  // bytes; 0 with withBuffer false asks for the size only
+    bool withBuffer;
+    DWORD rc;
+    DWORD size;
+    std::wstring buffer;  // the whole buffer afterwards
+};
+
+template <std::size_t N>
+void Check(bool multi, const WidenCase (&cases)[N]) {
+    for (const WidenCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Widened got = Widen(multi, c.stored, c.length, c.room, c.withBuffer);
+        EXPECT_EQ(c.rc, got.rc);
+        EXPECT_EQ(c.size, got.size);
+        if (c.withBuffer) {
+            EXPECT_EQ(c.buffer, got.text);
+        }
+    }
+}
 
 TEST(WidenStringPayload, SingleString) {
-    struct Case {
-        const char* name;
-        std::string stored;
-        DWORD length;
-        DWORD room;
-        bool withBuffer;
-        DWORD rc;
-        DWORD size;
-        std::wstring buffer;
-    };
-    const Case cases[] = {
+    const WidenCase cases[] = {
         {"fits", {"abc\0", 4}, 4, 8, true, 0, 8, Room(std::wstring(L"abc\0", 4), 8)},
         {"larger buffer is zeroed", {"abc\0", 4}, 4, 12, true, 0, 8, Room(std::wstring(L"abc\0\0\0", 6), 12)},
         {"one character short", {"abc\0", 4}, 4, 6, true, 234, 8, Room(L"", 6)},
@@ -47,31 +63,13 @@ TEST(WidenStringPayload, SingleString) {
         {"unterminated", "abcXYZ", 3, 16, true, 0, 8, Room(std::wstring(L"abc\0\0\0\0\0", 8), 16)},
         {"stops at the first NUL", {"ab\0cd", 5}, 5, 16, true, 0, 6, Room(std::wstring(L"ab\0\0\0\0\0\0", 8), 16)},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const Widened got = Widen(false, c.stored, c.length, c.room, c.withBuffer);
-        EXPECT_EQ(c.rc, got.rc);
-        EXPECT_EQ(c.size, got.size);
-        if (c.withBuffer) {
-            EXPECT_EQ(c.buffer, got.text);
-        }
-    }
+    Check(false, cases);
 }
 
 TEST(WidenStringPayload, MultiString) {
     const std::string list("ab\0cd\0\0", 7);
     const std::wstring wide(L"ab\0cd\0\0", 7);
-    struct Case {
-        const char* name;
-        std::string stored;
-        DWORD length;
-        DWORD room;
-        bool withBuffer;
-        DWORD rc;
-        DWORD size;
-        std::wstring buffer;
-    };
-    const Case cases[] = {
+    const WidenCase cases[] = {
         {"fits exactly", list, 7, 14, true, 0, 14, Room(wide, 14)},
         // The strings fit but the final NUL does not: the caller's list would be unterminated.
         {"no room for the final NUL", list, 7, 12, true, 234, 14, Room(std::wstring(6, L'\0'), 12)},
@@ -84,15 +82,7 @@ TEST(WidenStringPayload, MultiString) {
         {"unterminated last string", {"ab\0cdXYZ", 8}, 5, 14, true, 0, 14, Room(wide, 14)},
         {"list without its final NUL", {"ab\0cd\0", 6}, 6, 14, true, 0, 14, Room(wide, 14)},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const Widened got = Widen(true, c.stored, c.length, c.room, c.withBuffer);
-        EXPECT_EQ(c.rc, got.rc);
-        EXPECT_EQ(c.size, got.size);
-        if (c.withBuffer) {
-            EXPECT_EQ(c.buffer, got.text);
-        }
-    }
+    Check(true, cases);
 }
 
 TEST(NarrowStringPayload, StoredForms) {

@@ -274,23 +274,25 @@ TEST_F(RegValueCodec, DefaultValueAndRootKey) {
     RegCloseKey(key);
 }
 
+// Plain string values of each converted type, with their terminators.
+const std::wstring kList(L"one\0two\0\0", 9);
+struct PlainText {
+    const wchar_t* name;
+    DWORD type;
+    std::wstring text;
+};
+const PlainText kPlainTexts[] = {
+    {L"Text", REG_SZ, std::wstring(L"plain text", 11)},
+    {L"Expand", REG_EXPAND_SZ, std::wstring(L"%SystemRoot%\\welkin", 20)},
+    {L"List", REG_MULTI_SZ, kList},
+};
+
 TEST_F(RegValueCodec, PlainStringsAreConverted) {
-    const std::wstring list(L"one\0two\0\0", 9);
     registry_.SetString(HKEY_LOCAL_MACHINE, kPath, L"Text", L"plain text");
     registry_.SetString(HKEY_LOCAL_MACHINE, kPath, L"Expand", L"%SystemRoot%\\welkin", RegView::Default,
                         REG_EXPAND_SZ);
-    registry_.SetBinary(HKEY_LOCAL_MACHINE, kPath, L"List", AsBytes(list), RegView::Default, REG_MULTI_SZ);
-    struct Case {
-        const wchar_t* name;
-        DWORD type;
-        std::wstring text;  // with its terminators
-    };
-    const Case cases[] = {
-        {L"Text", REG_SZ, std::wstring(L"plain text", 11)},
-        {L"Expand", REG_EXPAND_SZ, std::wstring(L"%SystemRoot%\\welkin", 20)},
-        {L"List", REG_MULTI_SZ, list},
-    };
-    for (const Case& c : cases) {
+    registry_.SetBinary(HKEY_LOCAL_MACHINE, kPath, L"List", AsBytes(kList), RegView::Default, REG_MULTI_SZ);
+    for (const PlainText& c : kPlainTexts) {
         SCOPED_TRACE(c.name);
         const DWORD need = static_cast<DWORD>(c.text.size() * sizeof(wchar_t));
         const Read fits = ReadValue(c.name, need, 0);
@@ -310,21 +312,10 @@ TEST_F(RegValueCodec, PlainStringsAreConverted) {
 }
 
 TEST_F(RegValueCodec, PlainStringsAreWrittenAsText) {
-    const std::wstring list(L"one\0two\0\0", 9);
     ASSERT_EQ(0u, WriteText("Text", L"plain text", REG_SZ, 0));
     ASSERT_EQ(0u, WriteText("Expand", L"%SystemRoot%\\welkin", REG_EXPAND_SZ, 0));
-    ASSERT_EQ(0u, Write("List", REG_MULTI_SZ, list.data(), static_cast<DWORD>(list.size() * 2), 0));
-    struct Case {
-        const wchar_t* name;
-        DWORD type;
-        std::wstring text;
-    };
-    const Case cases[] = {
-        {L"Text", REG_SZ, std::wstring(L"plain text", 11)},
-        {L"Expand", REG_EXPAND_SZ, std::wstring(L"%SystemRoot%\\welkin", 20)},
-        {L"List", REG_MULTI_SZ, list},
-    };
-    for (const Case& c : cases) {
+    ASSERT_EQ(0u, Write("List", REG_MULTI_SZ, kList.data(), static_cast<DWORD>(kList.size() * 2), 0));
+    for (const PlainText& c : kPlainTexts) {
         SCOPED_TRACE(c.name);
         DWORD type = 0;
         EXPECT_EQ(AsBytes(c.text), Raw(c.name, type));
