@@ -1,0 +1,70 @@
+#pragma once
+// Owners of the certificate-store, message, certificate and chain handles that the trust checks open. Each frees
+// its handle when it goes away; none can be copied.
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <utility>
+#include <vector>
+
+namespace TrustHandles {
+
+template <class Handle, void (*Free)(Handle)>
+class Owned {
+public:
+    Owned() = default;
+    explicit Owned(Handle handle) : handle_(handle) {}
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+    Owned(Owned&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+    Owned& operator=(Owned&& other) noexcept {
+        if (this != &other) Reset(std::exchange(other.handle_, nullptr));
+        return *this;
+    }
+    ~Owned() { Reset(); }
+
+    Handle Get() const { return handle_; }
+    Handle* Receive() {
+        Reset();
+        return &handle_;
+    }
+    void Reset(Handle handle = nullptr) {
+        if (handle_) Free(handle_);
+        handle_ = handle;
+    }
+    explicit operator bool() const { return handle_ != nullptr; }
+
+private:
+    Handle handle_ = nullptr;
+};
+
+inline void CloseStoreForced(HCERTSTORE store) { CertCloseStore(store, CERT_CLOSE_STORE_FORCE_FLAG); }
+inline void CloseMessage(HCRYPTMSG message) { CryptMsgClose(message); }
+inline void FreeCertificate(PCCERT_CONTEXT certificate) { CertFreeCertificateContext(certificate); }
+inline void FreeChain(PCCERT_CHAIN_CONTEXT chain) { CertFreeCertificateChain(chain); }
+
+using CertStore = Owned<HCERTSTORE, CloseStoreForced>;
+using CryptMessage = Owned<HCRYPTMSG, CloseMessage>;
+using Certificate = Owned<PCCERT_CONTEXT, FreeCertificate>;
+using CertChain = Owned<PCCERT_CHAIN_CONTEXT, FreeChain>;
+
+// A parameter of a message, size first; error is the last error (never 0) when it cannot be read.
+inline std::vector<BYTE> GetMessageParam(HCRYPTMSG message, DWORD param, DWORD index, DWORD& error) {
+    DWORD size = 0;
+    error = 0;
+    if (!CryptMsgGetParam(message, param, index, nullptr, &size)) {
+        error = GetLastError();
+        if (error == 0) error = ERROR_INVALID_DATA;
+        return {};
+    }
+    std::vector<BYTE> data(size);
+    if (size && !CryptMsgGetParam(message, param, index, data.data(), &size)) {
+        error = GetLastError();
+        if (error == 0) error = ERROR_INVALID_DATA;
+        return {};
+    }
+    data.resize(size);
+    return data;
+}
+
+}  // namespace TrustHandles

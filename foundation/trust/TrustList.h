@@ -1,0 +1,113 @@
+#pragma once
+// The trust list: accepted signer names, accepted root thumbprints and refused serial numbers, with a version.
+// One list is built in (BuiltInTrustList); a newer one is installed as the signed file trusted.js. TrustList is the
+// installed list: a process-wide instance on the default path (TrustList::Installed) and candidate instances for a
+// given path while a new file is installed. The file must carry the suite's own signature before it is read; that
+// judgement is a TrustListSignature handed to the list (the real one by default).
+//
+// Locking: one slim reader/writer lock per list. Load, Reload and Install take it exclusively; the values are read
+// under the shared lock through WithValues. Neither is recursive: never call Load/Reload/Install from inside
+// WithValues. Between processes the file is locked with LockFileEx (shared while read, exclusive while replaced)
+// and the global atom kTrustListUpdateAtom says that some process installed a new list.
+#include <windows.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "foundation/trust/SignerRules.h"
+
+inline constexpr wchar_t kTrustListUpdateAtom[] = L"67136527-5D6B-4AC9-865B-3E392E982420";
+
+// The values the signature check reads from a list. Name and serial arrays are null-terminated or null.
+struct TrustListValues {
+    bool loaded = false;
+    DWORD version = 0;
+    const wchar_t* const* names = nullptr;
+    const Thumbprint* thumbprints = nullptr;
+    size_t thumbprintCount = 0;
+    const wchar_t* const* serials = nullptr;
+};
+
+// The list built into the program: version 7, the suite's signer names and the roots of its signing certificates.
+const TrustListValues& BuiltInTrustList();
+
+// Judges whether a trust-list file carries the suite's own signature.
+class TrustListSignature {
+public:
+    virtual ~TrustListSignature() = default;
+    virtual bool IsSignedBySuite(const std::wstring& path) const = 0;
+};
+
+// The real judgement: one embedded signer whose certificate has the suite's list-signing thumbprint, and
+// WinVerifyTrust accepts the file.
+class EmbeddedTrustListSignature final : public TrustListSignature {
+public:
+    bool IsSignedBySuite(const std::wstring& path) const override;
+};
+
+class TrustList {
+public:
+    // The default location: <Windows drive root>\Program Files\Common Files\Torvex\Platform\Core\trusted.js.
+    static std::wstring DefaultPath();
+    // The process-wide list on the default path with the real signature judgement; never loaded at creation.
+    static TrustList& Installed();
+
+    TrustList();
+    explicit TrustList(std::wstring path, std::shared_ptr<const TrustListSignature> signature = nullptr);
+    TrustList(const TrustList&) = delete;
+    TrustList& operator=(const TrustList&) = delete;
+
+    bool Load();
+    bool IsLoaded() const;
+    bool Reload();
+    // Clears the list; it stays unloaded until the next Load.
+    void Unload();
+    // Replaces the installed file by the source file and reloads; true when the new list is loaded. When the file
+    // cannot be replaced now, the replacement is scheduled for the next start and the answer is false.
+    bool Install(const std::wstring& source);
+
+    DWORD Version() const;
+    // Calls f(const TrustListValues&) under the shared lock and returns its result.
+    template <class F>
+    auto WithValues(F&& f) const {
+        SharedLock lock(lock_);
+        return f(ValuesLocked());
+    }
+
+    const std::wstring& Path() const { return path_; }
+    const std::shared_ptr<const TrustListSignature>& Signature() const { return signature_; }
+
+private:
+    class SharedLock {
+    public:
+        explicit SharedLock(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockShared(&lock_); }
+        ~SharedLock() { ReleaseSRWLockShared(&lock_); }
+        SharedLock(const SharedLock&) = delete;
+        SharedLock& operator=(const SharedLock&) = delete;
+
+    private:
+        SRWLOCK& lock_;
+    };
+
+    bool LoadLocked();
+    bool ReadLocked();
+    void ClearLocked();
+    TrustListValues ValuesLocked() const;
+
+    mutable SRWLOCK lock_ = SRWLOCK_INIT;
+    std::wstring path_;
+    std::shared_ptr<const TrustListSignature> signature_;
+    std::map<std::wstring, std::vector<std::wstring>> sections_;
+    DWORD version_ = 0;
+    std::vector<const wchar_t*> names_;    // null-terminated; empty when absent
+    std::vector<const wchar_t*> serials_;  // null-terminated; empty when absent
+    std::vector<Thumbprint> thumbprints_;
+    bool loaded_ = false;
+};
+
+// Loads the file at the path as a candidate list (judged as `installed` judges its own files) and installs it into
+// `installed` when its version is above the built-in one and above the loaded list's.
+bool InstallTrustListFromFile(TrustList& installed, const std::wstring& path);
+bool InstallTrustListFromFile(const wchar_t* path);

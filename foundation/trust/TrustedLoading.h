@@ -1,0 +1,72 @@
+#pragma once
+// Loading code only after its signature has been judged: a library by path, a COM object whose class factory lives
+// in a checked module, and an interface from one of the suite's signed sibling libraries. (System libraries from
+// the System folder and the safe default search: foundation/basalt/SystemLibrary.h.)
+#include <windows.h>
+#include <softpub.h>
+#include <wintrust.h>
+
+#include <string>
+
+// The two class-factory interfaces of the suite's COM servers, asked in this order. After IUnknown they have one
+// method: Create(interface id, out pointer) -> HRESULT.
+inline constexpr GUID kTrustedFactoryIid = {0xfd542581, 0x722e, 0x45be, {0xbe, 0xd4, 0x62, 0xa1, 0xbe, 0x46, 0xaf, 0x03}};
+inline constexpr GUID kTrustedFactoryIid2 = {0x6058502e, 0x6069, 0x43f4, {0xb7, 0x33, 0x12, 0x86, 0x49, 0xa2, 0x0b, 0xd5}};
+
+// VerifyModuleTrust(path) first; on a non-zero code that code becomes the last error and no module is loaded.
+HMODULE TrustedLoadLibraryEx(const wchar_t* path, DWORD flags);
+
+// checkModule 0: exactly CoCreateInstance. Otherwise through the factory interfaces, and only when the module that
+// implements the factory passes VerifyModuleTrust (E_ACCESSDENIED when not); the outer object is not used then.
+HRESULT TrustedCoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid, void** out,
+                                BOOL checkModule);
+// The same creation through the factory interfaces, without the module check.
+HRESULT CoCreateInstanceViaFactory(REFCLSID clsid, IUnknown* ignored, DWORD context, REFIID iid, void** out);
+
+// The file of the loaded module that contains the address (out: MAX_PATH characters). 0, 87, 8, 5 (no module) or
+// the last error of the process query.
+DWORD GetModulePathFromAddress(const void* address, wchar_t* out);
+// VerifyModuleTrust of the module that contains the address; 87 when there is none.
+DWORD VerifyModuleOfAddress(const void* address);
+
+// HKLM "Software\Torvex\Dunmore" "szInstallDir32" (flag set) or "szInstallDir64", with "\" and the name appended
+// when room is left. True when the folder was read.
+bool GetDunmoreInstallDir(bool wow32, const wchar_t* append, wchar_t* buffer, DWORD capacity);
+
+// One WinVerifyTrust judgement of a file, made once and cached; the verification state is released when the
+// record goes away.
+class FileTrustVerification {
+public:
+    explicit FileTrustVerification(std::wstring path);
+    ~FileTrustVerification();
+    FileTrustVerification(const FileTrustVerification&) = delete;
+    FileTrustVerification& operator=(const FileTrustVerification&) = delete;
+
+    LONG Verify();
+
+private:
+    std::wstring path_;
+    bool done_ = false;
+    LONG result_ = 0;
+    WINTRUST_FILE_INFO file_ = {};
+    WINTRUST_DATA data_ = {};
+};
+
+// The WinVerifyTrust result of the record, computed once.
+LONG VerifyFileTrust(FileTrustVerification& record);
+
+// One load of a signed sibling library by name.
+struct SiblingLoad {
+    std::wstring name;                // in
+    HMODULE fallbackModule = nullptr; // in: its folder is searched when the install folder lacks the library
+    std::wstring path;                // the path that was judged last
+    HMODULE module = nullptr;         // out
+};
+
+// Finds the library in the validation service's install folder (then next to the fallback module), judges it with
+// WinVerifyTrust and loads it when the result allows. 0, 87, 8, 2 (no install folder) or the WinVerifyTrust result.
+DWORD LoadSignedSiblingDll(SiblingLoad& load);
+
+// Loads the signed sibling library, asks its "NotComDllGetInterface" export for the named interface and frees the
+// library again (the library keeps itself loaded while its interface lives).
+DWORD GetInterfaceFromSignedDll(const wchar_t* library, const char* interfaceName, void** out, HMODULE fallback);
