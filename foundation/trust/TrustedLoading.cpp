@@ -22,25 +22,20 @@ HMODULE TrustedLoadLibraryEx(const wchar_t* path, DWORD flags) {
 
 namespace {
 
-// The layout of both factory interfaces.
-struct TrustedFactory : IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE Create(REFIID iid, void** out) = 0;
-};
-
 class FactoryRef {
 public:
     ~FactoryRef() {
         if (factory_) factory_->Release();
     }
     void** Receive() { return reinterpret_cast<void**>(&factory_); }
-    TrustedFactory* Get() const { return factory_; }
+    ITrustedClassFactory* Get() const { return factory_; }
     void Reset() {
         if (factory_) factory_->Release();
         factory_ = nullptr;
     }
 
 private:
-    TrustedFactory* factory_ = nullptr;
+    ITrustedClassFactory* factory_ = nullptr;
 };
 
 HRESULT GetTrustedFactory(REFCLSID clsid, DWORD context, FactoryRef& factory) {

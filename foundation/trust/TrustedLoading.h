@@ -3,6 +3,7 @@
 // in a checked module, and an interface from one of the suite's signed sibling libraries. (System libraries from
 // the System folder and the safe default search: foundation/basalt/SystemLibrary.h.)
 #include <windows.h>
+#include <unknwn.h>
 #include <softpub.h>
 #include <wintrust.h>
 
@@ -12,6 +13,9 @@
 // method: Create(interface id, out pointer) -> HRESULT.
 inline constexpr GUID kTrustedFactoryIid = {0xfd542581, 0x722e, 0x45be, {0xbe, 0xd4, 0x62, 0xa1, 0xbe, 0x46, 0xaf, 0x03}};
 inline constexpr GUID kTrustedFactoryIid2 = {0x6058502e, 0x6069, 0x43f4, {0xb7, 0x33, 0x12, 0x86, 0x49, 0xa2, 0x0b, 0xd5}};
+struct ITrustedClassFactory : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Create(REFIID iid, void** out) = 0;
+};
 
 // VerifyModuleTrust(path) first; on a non-zero code that code becomes the last error and no module is loaded.
 HMODULE TrustedLoadLibraryEx(const wchar_t* path, DWORD flags);

@@ -45,5 +45,9 @@ leaf expired root "/CN=Torvex, Inc./O=Torvex, Inc." codeSigning "2015-01-01 00:0
 leaf wrong_usage root "/CN=Torvex, Inc./O=Torvex, Inc." serverAuth
 leaf stranger stranger_root "/CN=Torvex, Inc./O=Torvex, Inc." codeSigning
 openssl x509 -in root.pem -outform DER -out root.der
+# The certificates each signature carries. The stranger's carries its root: a complete chain to an untrusted root
+# (a partial chain is passed by this Wine's WinVerifyTrust).
+for l in good expired wrong_usage; do cp "$l.pem" "$l.certs.pem"; done
+cat stranger.pem stranger_root.pem > stranger.certs.pem
 # The time-stamp chain is handed to osslsigncode as one file.
 cat tsa.pem root.pem > tsa_chain.pem

@@ -7,7 +7,7 @@ set -eu
 pki="$1" leaf="$2" in="$3" out="$4" stamp="${5:--}" tamper="${6:-}"
 mkdir -p "$(dirname "$out")"
 rm -f "$out"
-args=(sign -certs "$pki/$leaf.pem" -key "$pki/$leaf.key" -h sha256 -in "$in" -out "$out")
+args=(sign -certs "$pki/$leaf.certs.pem" -key "$pki/$leaf.key" -h sha256 -in "$in" -out "$out")
 if [ "$stamp" != "-" ]; then
   faketime "$stamp" osslsigncode "${args[@]}" -TSA-certs "$pki/tsa_chain.pem" -TSA-key "$pki/tsa.key" >/dev/null
 else

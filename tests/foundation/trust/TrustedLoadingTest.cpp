@@ -1,0 +1,173 @@
+// The process-wide trust check and the loaders built on it, with the validation-service double installed.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <objbase.h>
+
+#include "foundation/trust/ModuleTrust.h"
+#include "foundation/trust/TrustedLoading.h"
+#include "tests/doubles/DoubleIds.h"
+#include "tests/foundation/trust/TrustTestFiles.h"
+#include "tests/foundation/trust/ValidationDouble.h"
+
+namespace {
+
+using trusttest::SignedFile;
+using trusttest::UnsignedFile;
+
+// The process-wide validation client is made by the first check and then kept, so every test here sees the service
+// installed the same way (version 15.5, the good double).
+class ProcessTrustTest : public ::testing::Test {
+protected:
+    ProcessTrustTest() { double_.Install(L"15.5", trusttest::SignedFolder(L"good")); }
+
+    trusttest::ValidationDouble double_;
+};
+
+std::vector<std::wstring> PkiFiles() {
+    return {SignedFile(L"good", L"trust_payload"),     SignedFile(L"good_stamped", L"trust_payload"),
+            SignedFile(L"tampered", L"trust_payload"), UnsignedFile(L"trust_payload"),
+            SignedFile(L"expired", L"trust_payload"),  SignedFile(L"expired_stamped", L"trust_payload"),
+            SignedFile(L"wrong_usage", L"trust_payload"), SignedFile(L"stranger", L"trust_payload")};
+}
+
+TEST_F(ProcessTrustTest, ServiceVouchesOrTheShippedListsDecide) {
+    double_.SetMode(trusttest::ValidationDouble::kVouchAll);
+    for (const std::wstring& file : PkiFiles()) EXPECT_EQ(VerifyModuleTrust(file.c_str()), 0u) << file.c_str();
+    // Refused by the service, the test root is foreign to the shipped lists: nothing passes.
+    double_.SetMode(trusttest::ValidationDouble::kRefuse);
+    double_.ClearJournal();
+    for (const std::wstring& file : PkiFiles()) EXPECT_EQ(VerifyModuleTrust(file.c_str()), 5u) << file.c_str();
+    EXPECT_THAT(double_.Journal(), ::testing::Contains(L"512 " + SignedFile(L"tampered", L"trust_payload")));
+    EXPECT_EQ(double_.Journal().size(), PkiFiles().size());
+}
+
+TEST_F(ProcessTrustTest, TrustedLoadLibraryExChecksBeforeLoading) {
+    const std::wstring file = SignedFile(L"good", L"trust_payload");
+    double_.SetMode(trusttest::ValidationDouble::kRefuse);
+    SetLastError(0);
+    EXPECT_EQ(TrustedLoadLibraryEx(file.c_str(), 0), nullptr);
+    EXPECT_EQ(GetLastError(), 5u);
+    EXPECT_EQ(GetModuleHandleW(file.c_str()), nullptr);
+
+    SetLastError(0);
+    EXPECT_EQ(TrustedLoadLibraryEx(nullptr, 0), nullptr);
+    EXPECT_EQ(GetLastError(), 87u);
+
+    double_.Vouch({file});
+    HMODULE module = TrustedLoadLibraryEx(file.c_str(), 0);
+    ASSERT_NE(module, nullptr);
+    using AnswerFn = DWORD (*)();
+    auto answer = reinterpret_cast<AnswerFn>(reinterpret_cast<void*>(GetProcAddress(module, "PayloadAnswer")));
+    ASSERT_NE(answer, nullptr);
+    EXPECT_EQ(answer(), 42u);
+    FreeLibrary(module);
+}
+
+TEST_F(ProcessTrustTest, ModuleOfAddress) {
+    wchar_t path[MAX_PATH] = {};
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    EXPECT_EQ(GetModulePathFromAddress(reinterpret_cast<const void*>(&PkiFiles), path), 0u);
+    EXPECT_STREQ(path, self);
+    EXPECT_EQ(GetModulePathFromAddress(nullptr, path), 87u);
+    EXPECT_EQ(GetModulePathFromAddress(reinterpret_cast<const void*>(0x10), path), 5u);
+    EXPECT_EQ(VerifyModuleOfAddress(reinterpret_cast<const void*>(0x10)), 87u);
+    double_.Vouch({self});
+    EXPECT_EQ(VerifyModuleOfAddress(reinterpret_cast<const void*>(&PkiFiles)), 0u);
+    double_.SetMode(trusttest::ValidationDouble::kRefuse);
+    EXPECT_EQ(VerifyModuleOfAddress(reinterpret_cast<const void*>(&PkiFiles)), 5u);
+}
+
+// COM classes of the server double, registered under HKLM (this Wine ignores HKCU classes) with ThreadingModel
+// "Both" (an "Apartment" server fails from this multithreaded apartment).
+class TrustedComTest : public ProcessTrustTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+        double_.SetMode(trusttest::ValidationDouble::kVouchSigned);
+    }
+    void TearDown() override { CoUninitialize(); }
+
+    void Register(const GUID& clsid, const std::wstring& server) {
+        wchar_t text[64] = {};
+        StringFromGUID2(clsid, text, 64);
+        const std::wstring key = std::wstring(L"Software\\Classes\\CLSID\\") + text + L"\\InprocServer32";
+        registry_.SetString(HKEY_LOCAL_MACHINE, key, nullptr, server);
+        registry_.SetString(HKEY_LOCAL_MACHINE, key, L"ThreadingModel", L"Both");
+    }
+
+    static DWORD OriginOf(void* object) {
+        auto* test = static_cast<doubles::ITestObject*>(object);
+        const DWORD origin = test->Origin();
+        test->Release();
+        return origin;
+    }
+
+    testsupport::ScratchRegistry registry_;
+};
+
+TEST_F(TrustedComTest, SignedServerIsCreatedThroughTheFactoryInterfaces) {
+    Register(doubles::kClsidBothFactories, SignedFile(L"good", L"trust_com_server"));
+    Register(doubles::kClsidSecondFactoryOnly, SignedFile(L"good", L"trust_com_server"));
+    void* object = reinterpret_cast<void*>(1);
+    ASSERT_EQ(TrustedCoCreateInstance(doubles::kClsidBothFactories, nullptr, CLSCTX_INPROC_SERVER,
+                                      doubles::kIidTestObject, &object, TRUE),
+              S_OK);
+    EXPECT_EQ(OriginOf(object), doubles::kViaFirstFactory);
+    // The outer object plays no part on the checked path.
+    IUnknown* outer = reinterpret_cast<IUnknown*>(&object);
+    ASSERT_EQ(TrustedCoCreateInstance(doubles::kClsidSecondFactoryOnly, outer, CLSCTX_INPROC_SERVER,
+                                      doubles::kIidTestObject, &object, TRUE),
+              S_OK);
+    EXPECT_EQ(OriginOf(object), doubles::kViaSecondFactory);
+}
+
+TEST_F(TrustedComTest, UnsignedServerIsRefusedOnlyWhenChecked) {
+    Register(doubles::kClsidBothFactories, UnsignedFile(L"trust_com_server"));
+    void* object = reinterpret_cast<void*>(1);
+    EXPECT_EQ(TrustedCoCreateInstance(doubles::kClsidBothFactories, nullptr, CLSCTX_INPROC_SERVER,
+                                      doubles::kIidTestObject, &object, TRUE),
+              E_ACCESSDENIED);
+    EXPECT_EQ(object, nullptr);
+
+    ASSERT_EQ(CoCreateInstanceViaFactory(doubles::kClsidBothFactories, nullptr, CLSCTX_INPROC_SERVER,
+                                         doubles::kIidTestObject, &object),
+              S_OK);
+    EXPECT_EQ(OriginOf(object), doubles::kViaFirstFactory);
+
+    ASSERT_EQ(TrustedCoCreateInstance(doubles::kClsidBothFactories, nullptr, CLSCTX_INPROC_SERVER,
+                                      doubles::kIidTestObject, &object, FALSE),
+              S_OK);
+    EXPECT_EQ(OriginOf(object), doubles::kViaClassFactory);
+}
+
+TEST_F(TrustedComTest, UncheckedCreationIsPlainCoCreateInstance) {
+    Register(doubles::kClsidBothFactories, SignedFile(L"good", L"trust_com_server"));
+    IUnknown* outer = reinterpret_cast<IUnknown*>(this);
+    void* plain = reinterpret_cast<void*>(1);
+    void* ours = reinterpret_cast<void*>(1);
+    const HRESULT expected = CoCreateInstance(doubles::kClsidBothFactories, outer, CLSCTX_INPROC_SERVER,
+                                              doubles::kIidTestObject, &plain);
+    EXPECT_EQ(expected, CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(TrustedCoCreateInstance(doubles::kClsidBothFactories, outer, CLSCTX_INPROC_SERVER,
+                                      doubles::kIidTestObject, &ours, FALSE),
+              expected);
+    EXPECT_EQ(ours, nullptr);
+}
+
+TEST_F(TrustedComTest, Failures) {
+    EXPECT_EQ(TrustedCoCreateInstance(doubles::kClsidBothFactories, nullptr, CLSCTX_INPROC_SERVER,
+                                      doubles::kIidTestObject, nullptr, TRUE),
+              E_POINTER);
+    EXPECT_EQ(CoCreateInstanceViaFactory(doubles::kClsidBothFactories, nullptr, CLSCTX_INPROC_SERVER,
+                                         doubles::kIidTestObject, nullptr),
+              E_POINTER);
+    // {0B7E3C51-4D2A-4F0E-9C61-2A8F5E7D1BFF}: never registered.
+    const GUID unknown = {0x0b7e3c51, 0x4d2a, 0x4f0e, {0x9c, 0x61, 0x2a, 0x8f, 0x5e, 0x7d, 0x1b, 0xff}};
+    void* object = reinterpret_cast<void*>(1);
+    EXPECT_EQ(TrustedCoCreateInstance(unknown, nullptr, CLSCTX_INPROC_SERVER, doubles::kIidTestObject, &object, TRUE),
+              REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(object, nullptr);
+}
+
+}  // namespace
