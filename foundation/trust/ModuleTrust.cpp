@@ -1,14 +1,13 @@
 #include "foundation/trust/ModuleTrust.h"
 
-#include <softpub.h>
 #include <wincrypt.h>
-#include <wintrust.h>
 
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "foundation/trust/CabinetApi.h"
+#include "foundation/trust/AuthenticodeFile.h"
 #include "foundation/trust/CryptHandles.h"
 #include "foundation/trust/SignerRules.h"
 #include "foundation/trust/SignerTime.h"
@@ -48,22 +47,6 @@ bool IsAcceptedRootAnywhere(PCCERT_CHAIN_CONTEXT chain, const Thumbprint* thumbp
         if (RootOfChainAccepted(chain->rgpLowerQualityChainContext[i], thumbprints, count)) return true;
     }
     return false;
-}
-
-LONG VerifyAuthenticode(const wchar_t* path) {
-    WINTRUST_FILE_INFO file = {};
-    file.cbStruct = sizeof(file);
-    file.pcwszFilePath = path;
-    WINTRUST_DATA data = {};
-    data.cbStruct = sizeof(data);
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file;
-    data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL | WTD_HASH_ONLY_FLAG | WTD_REVOCATION_CHECK_NONE |
-                       WTD_NO_POLICY_USAGE_FLAG;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    return WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
 }
 
 bool SignerPasses(const wchar_t* path, HCERTSTORE store, HCRYPTMSG message, DWORD index, const CMSG_SIGNER_INFO& info,
@@ -118,7 +101,7 @@ bool SignerPasses(const wchar_t* path, HCERTSTORE store, HCRYPTMSG message, DWOR
         policyStatus.dwError != 0)
         return false;
 
-    return VerifyAuthenticode(path) == 0;
+    return VerifyAuthenticodeHashOnly(path) == 0;
 }
 
 }  // namespace

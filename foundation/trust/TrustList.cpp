@@ -2,12 +2,11 @@
 
 #include <shlobj.h>
 #include <shlwapi.h>
-#include <softpub.h>
 #include <wincrypt.h>
-#include <wintrust.h>
 
 #include <cstring>
 
+#include "foundation/trust/AuthenticodeFile.h"
 #include "foundation/trust/CryptHandles.h"
 
 namespace {
@@ -73,23 +72,6 @@ bool DecodeThumbprint(const std::wstring& text, Thumbprint& bytes) {
         bytes.push_back(static_cast<BYTE>(hi << 4 | lo));
     }
     return true;
-}
-
-LONG VerifyFileHashOnly(const std::wstring& path) {
-    WINTRUST_FILE_INFO file = {};
-    file.cbStruct = sizeof(file);
-    file.pcwszFilePath = path.c_str();
-    WINTRUST_DATA data = {};
-    data.cbStruct = sizeof(data);
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file;
-    data.dwStateAction = 0;
-    data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL | WTD_HASH_ONLY_FLAG | WTD_REVOCATION_CHECK_NONE |
-                       WTD_NO_POLICY_USAGE_FLAG;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    return WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
 }
 
 // Holds a LockFileEx lock over the whole file and the handle; both are released on every path.
@@ -163,7 +145,7 @@ bool EmbeddedTrustListSignature::IsSignedBySuite(const std::wstring& path) const
     if (!CertGetCertificateContextProperty(certificate.Get(), CERT_SHA1_HASH_PROP_ID, thumbprint, &thumbprintSize) ||
         thumbprintSize != sizeof(thumbprint) || std::memcmp(thumbprint, kListSignerThumbprint, sizeof(thumbprint)) != 0)
         return false;
-    return VerifyFileHashOnly(path) == 0;
+    return VerifyAuthenticodeHashOnly(path.c_str()) == 0;
 }
 
 std::wstring TrustList::DefaultPath() {

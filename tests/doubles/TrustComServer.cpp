@@ -15,14 +15,18 @@ constexpr GUID kSecondFactory = {0x6058502e, 0x6069, 0x43f4, {0xb7, 0x33, 0x12, 
 
 std::atomic<long> g_objects{0};
 
-class TestObject final : public doubles::ITestObject {
+// Reference counting and QueryInterface for an object that answers IUnknown and one interface. The interface's own
+// methods come first in the table; the destructor's entries follow them.
+template <class Interface>
+class ComObject : public Interface {
 public:
-    explicit TestObject(DWORD origin) : origin_(origin) { ++g_objects; }
+    explicit ComObject(const GUID& iid) : iid_(iid) {}
+    virtual ~ComObject() = default;
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (!out) return E_POINTER;
-        if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, doubles::kIidTestObject)) {
-            *out = static_cast<doubles::ITestObject*>(this);
-            AddRef();
+        if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, iid_)) {
+            *out = static_cast<Interface*>(this);
+            this->AddRef();
             return S_OK;
         }
         *out = nullptr;
@@ -31,16 +35,22 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
     ULONG STDMETHODCALLTYPE Release() override {
         const ULONG left = --refs_;
-        if (left == 0) {
-            delete this;
-            --g_objects;
-        }
+        if (left == 0) delete this;
         return left;
     }
-    DWORD STDMETHODCALLTYPE Origin() override { return origin_; }
 
 private:
     std::atomic<ULONG> refs_{1};
+    GUID iid_;
+};
+
+class TestObject final : public ComObject<doubles::ITestObject> {
+public:
+    explicit TestObject(DWORD origin) : ComObject(doubles::kIidTestObject), origin_(origin) { ++g_objects; }
+    ~TestObject() override { --g_objects; }
+    DWORD STDMETHODCALLTYPE Origin() override { return origin_; }
+
+private:
     DWORD origin_;
 };
 
@@ -54,60 +64,28 @@ HRESULT MakeObject(DWORD origin, REFIID iid, void** out) {
 }
 
 // Layout of the two factory interfaces: IUnknown, then Create(iid, out).
-class TrustFactory final : public IUnknown {
+struct IFactoryLayout : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Create(REFIID iid, void** out) = 0;
+};
+
+class TrustFactory final : public ComObject<IFactoryLayout> {
 public:
-    explicit TrustFactory(const GUID& iid, DWORD origin) : iid_(iid), origin_(origin) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, iid_)) {
-            *out = this;
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
-    virtual HRESULT STDMETHODCALLTYPE Create(REFIID iid, void** out) { return MakeObject(origin_, iid, out); }
+    TrustFactory(const GUID& iid, DWORD origin) : ComObject(iid), origin_(origin) {}
+    HRESULT STDMETHODCALLTYPE Create(REFIID iid, void** out) override { return MakeObject(origin_, iid, out); }
 
 private:
-    std::atomic<ULONG> refs_{1};
-    GUID iid_;
     DWORD origin_;
 };
 
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public ComObject<IClassFactory> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IID_IClassFactory)) {
-            *out = this;
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
+    ClassFactory() : ComObject(IID_IClassFactory) {}
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         if (out) *out = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
         return MakeObject(doubles::kViaClassFactory, iid, out);
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-
-private:
-    std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace
@@ -122,11 +100,11 @@ extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllGetClassObject(REFCLS
         return S_OK;
     }
     if (both && IsEqualGUID(iid, kFirstFactory)) {
-        *out = new TrustFactory(kFirstFactory, doubles::kViaFirstFactory);
+        *out = static_cast<IFactoryLayout*>(new TrustFactory(kFirstFactory, doubles::kViaFirstFactory));
         return S_OK;
     }
     if (IsEqualGUID(iid, kSecondFactory)) {
-        *out = new TrustFactory(kSecondFactory, doubles::kViaSecondFactory);
+        *out = static_cast<IFactoryLayout*>(new TrustFactory(kSecondFactory, doubles::kViaSecondFactory));
         return S_OK;
     }
     return E_NOINTERFACE;
