@@ -28,9 +28,8 @@ TEST(SignerRules, SignerName) {
 }
 
 std::vector<BYTE> Utc(const char* text) {
-    std::vector<BYTE> value = {0x17, static_cast<BYTE>(strlen(text))};
-    value.insert(value.end(), text, text + strlen(text));
-    return value;
+    const std::string bytes = std::string(1, '\x17') + static_cast<char>(strlen(text)) + text;
+    return std::vector<BYTE>(bytes.begin(), bytes.end());
 }
 
 TEST(SignerRules, SigningTime) {
