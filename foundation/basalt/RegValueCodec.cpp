@@ -1,10 +1,9 @@
 #include "foundation/basalt/RegValueCodec.h"
 
 #include "foundation/basalt/CodePageText.h"
+#include "foundation/basalt/RecordValue.h"
 #include "foundation/basalt/RegStringPayload.h"
-#include "foundation/basalt/RegistryRecord.h"
 
-#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -12,51 +11,10 @@
 
 namespace {
 
-constexpr DWORD kFirstRawReadSize = 500;
+// Records of this codec keep their text in the thread's ANSI code page.
+constexpr Basalt::RecordValueForm kRecordForm = {CP_THREAD_ACP, 500};
 
 bool IsPlainText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
-bool IsRecordText(DWORD type) { return type == REG_SZ || type == REG_MULTI_SZ; }
-
-// A record's raw REG_BINARY bytes, decoded into the given type, data and size.
-DWORD ReadRecordValue(HKEY key, const char* name, DWORD* type, BYTE* data, DWORD* size) {
-    std::vector<BYTE> raw(kFirstRawReadSize);
-    DWORD rawType = REG_NONE;
-    DWORD rawSize = static_cast<DWORD>(raw.size());
-    LONG rc = RegQueryValueExA(key, name, nullptr, &rawType, raw.data(), &rawSize);
-    if (rc == ERROR_MORE_DATA) {
-        raw.resize(rawSize);
-        rc = RegQueryValueExA(key, name, nullptr, &rawType, raw.data(), &rawSize);
-    }
-    if (rc != ERROR_SUCCESS) return static_cast<DWORD>(rc);
-    if (rawType != REG_BINARY) return ERROR_INVALID_DATA;
-    return DecodeRegRecord(raw.data(), rawSize, type, data, size);
-}
-
-DWORD ReadRecord(HKEY key, const char* name, DWORD* type, BYTE* data, DWORD* size, bool convert) {
-    if (size == nullptr && type == nullptr) return ERROR_INVALID_PARAMETER;
-    const DWORD callerSize = size != nullptr ? *size : 0;
-    DWORD storedType = REG_NONE;
-    DWORD length = 0;
-    DWORD rc = ReadRecordValue(key, name, &storedType, nullptr, size != nullptr ? &length : nullptr);
-    if (rc != ERROR_SUCCESS) return rc;
-    if (type != nullptr) *type = storedType;
-    if (size == nullptr) return ERROR_SUCCESS;
-
-    // The decoder refuses to decipher an empty payload (6001); it gets a real buffer even then.
-    std::vector<BYTE> payload(std::max<DWORD>(length, 1));
-    rc = ReadRecordValue(key, name, nullptr, payload.data(), &length);
-    if (rc != ERROR_SUCCESS) return rc;
-    if (convert && IsRecordText(storedType)) {
-        *size = callerSize;
-        return Basalt::WidenStringPayload(CP_THREAD_ACP, storedType == REG_MULTI_SZ,
-                                          reinterpret_cast<const char*>(payload.data()), length, data, size);
-    }
-    *size = length;
-    if (data == nullptr) return ERROR_SUCCESS;
-    if (length > callerSize) return ERROR_MORE_DATA;
-    std::memcpy(data, payload.data(), length);
-    return ERROR_SUCCESS;
-}
 
 DWORD ReadPlainConverted(HKEY key, const char* name, DWORD* type, BYTE* data, DWORD* size) {
     const DWORD callerSize = size != nullptr ? *size : 0;
@@ -85,30 +43,6 @@ DWORD WritePlain(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD
                                              static_cast<DWORD>(stored.size())));
 }
 
-DWORD StoreRecord(HKEY key, const char* name, DWORD type, const BYTE* payload, DWORD length) {
-    std::vector<BYTE> record;
-    try {
-        if (length > MAXDWORD - Basalt::kRecordHeaderSize) throw std::bad_alloc();
-        record.resize(length + Basalt::kRecordHeaderSize);
-    } catch (const std::bad_alloc&) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
-    const DWORD rc = EncodeRegRecord(payload, length, type, record.data(), static_cast<DWORD>(record.size()));
-    if (rc != ERROR_SUCCESS) return rc;
-    return static_cast<DWORD>(
-        RegSetValueExA(key, name, 0, REG_BINARY, record.data(), static_cast<DWORD>(record.size())));
-}
-
-DWORD WriteRecord(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD size, bool convert) {
-    if (data == nullptr || size == 0) return ERROR_INVALID_PARAMETER;
-    if (!convert || !IsRecordText(type)) return StoreRecord(key, name, type, data, size);
-    std::string stored;
-    const DWORD rc = Basalt::NarrowStringPayload(CP_THREAD_ACP, type == REG_MULTI_SZ, data, size, stored);
-    if (rc != ERROR_SUCCESS) return rc;
-    return StoreRecord(key, name, type, reinterpret_cast<const BYTE*>(stored.data()),
-                       static_cast<DWORD>(stored.size()));
-}
-
 // A null or empty text stays absent (nullptr); otherwise its ANSI form in `ansi`.
 DWORD ToAnsi(const wchar_t* text, std::string& ansi, const char*& converted) {
     converted = nullptr;
@@ -134,8 +68,9 @@ REGSAM QzRegViewAccess(DWORD flags, REGSAM rights) {
 DWORD ReadScrambledRegValue(const Basalt::RegKeyHolder& holder, const char* name, DWORD* type, BYTE* data,
                             DWORD* size, DWORD flags, bool convert) {
     if (holder.Status() != ERROR_SUCCESS) return holder.Status();
+    if (flags & kQzRegRecord)
+        return Basalt::ReadRecordValue(holder.Key(), name, type, data, size, kRecordForm, convert);
     try {
-        if (flags & kQzRegRecord) return ReadRecord(holder.Key(), name, type, data, size, convert);
         if (convert) return ReadPlainConverted(holder.Key(), name, type, data, size);
     } catch (const std::bad_alloc&) {
         return ERROR_OUTOFMEMORY;
@@ -146,8 +81,9 @@ DWORD ReadScrambledRegValue(const Basalt::RegKeyHolder& holder, const char* name
 DWORD WriteScrambledRegValue(const Basalt::RegKeyHolder& holder, const char* name, DWORD type, const BYTE* data,
                              DWORD size, DWORD flags, bool convert) {
     if (holder.Status() != ERROR_SUCCESS) return holder.Status();
+    if (flags & kQzRegRecord)
+        return Basalt::WriteRecordValue(holder.Key(), name, type, data, size, kRecordForm, convert);
     try {
-        if (flags & kQzRegRecord) return WriteRecord(holder.Key(), name, type, data, size, convert);
         return WritePlain(holder.Key(), name, type, data, size, convert);
     } catch (const std::bad_alloc&) {
         return ERROR_OUTOFMEMORY;

@@ -22,7 +22,9 @@ DWORD LoadDword(const BYTE* at) {
     return value;
 }
 
-RegValueScrambler RecordScrambler() { return RegValueScrambler(Basalt::kRegistryRecordKey, Basalt::kRecordKeyLength, 1); }
+RegValueScrambler RecordScrambler() {
+    return RegValueScrambler(Basalt::kRegistryRecordKey, Basalt::kRecordKeyLength, 1);
+}
 
 }  // namespace
 
