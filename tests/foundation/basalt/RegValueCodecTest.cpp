@@ -1,5 +1,6 @@
 #include "foundation/basalt/RegValueCodec.h"
 
+#include "foundation/basalt/RecordValue.h"
 #include "foundation/basalt/RegistryRecord.h"
 #include "tests/foundation/basalt/GoldenRecords.h"
 #include "tests/support/ScratchRegistry.h"
@@ -358,6 +359,27 @@ TEST_F(RegValueCodec, HolderStatusComesFirst) {
     EXPECT_EQ(2u, ReadScrambledRegValue(failed, "x", nullptr, nullptr, &size, 0, true));
     failed.Close();
     EXPECT_EQ(6u, failed.Status());
+}
+
+TEST_F(RegValueCodec, RecordFormChoosesCodePageAndFirstRead) {
+    // UTF-8 text, and a first raw read far shorter than the record.
+    const Basalt::RecordValueForm utf8 = {CP_UTF8, 16};
+    const std::wstring text = L"caf\u00e9 \u4e2d";
+    HKEY key = nullptr;
+    ASSERT_EQ(0, RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPath, 0, KEY_ALL_ACCESS, &key));
+    ASSERT_EQ(0u, Basalt::WriteRecordValue(key, "Utf8", REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), 2, utf8,
+                                           true));
+    DWORD type = 0;
+    const Bytes raw = Raw(L"Utf8", type);
+    ASSERT_EQ(32u + 10u, raw.size());  // "caf" + 2 + " " + 3 + NUL bytes of UTF-8
+
+    std::wstring back(16, L'#');
+    DWORD size = static_cast<DWORD>(back.size() * sizeof(wchar_t));
+    ASSERT_EQ(0u, Basalt::ReadRecordValue(key, "Utf8", &type, reinterpret_cast<BYTE*>(back.data()), &size, utf8, true));
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+    EXPECT_EQ((text.size() + 1) * sizeof(wchar_t), size);
+    EXPECT_EQ(text, std::wstring(back.c_str()));
+    RegCloseKey(key);
 }
 
 }  // namespace
