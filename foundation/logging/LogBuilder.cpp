@@ -1,16 +1,51 @@
 #include "foundation/logging/LogBuilder.h"
 
+#include <new>
+
+#include "foundation/logging/FileLogger.h"
+
 namespace ETWLogging {
+
+namespace {
+
+constexpr DWORD kFileMechanism = 1;
+
+// Opens a new logger and hands it to the out slot, or destroys it.
+bool OpenInto(CLoggingIf* fresh, const wchar_t* applicationName, const wchar_t* group, HMODULE module,
+              const wchar_t* host, CLoggingIf*& logger) {
+    if (!fresh) return false;
+    auto* extended = dynamic_cast<CLoggingIf_ex*>(fresh);
+    const bool opened = (extended && extended->openEx(applicationName, group, module, host, nullptr) == 0) ||
+                        fresh->open(group, module, host, 0) == 0;
+    if (!opened) {
+        delete fresh;
+        return false;
+    }
+    logger = fresh;
+    logger->AddRef();
+    return true;
+}
+
+}  // namespace
+
+bool CreateFileLogger(const wchar_t* applicationName, const wchar_t* group, HMODULE module, const wchar_t* host,
+                      CLoggingIf*& logger) {
+    if (logger || (group && !*group) || (host && !*host)) return false;
+    return OpenInto(new (std::nothrow) CLogging, applicationName, group, module, host, logger);
+}
 
 bool CDefaultLogBuilder::create(const wchar_t* group, HMODULE module, const wchar_t* host, DWORD mechanism,
                                 CLoggingIf*& logger, CConfigReaderIf* reader) {
     return createWithConfig(nullptr, group, module, host, mechanism, logger, reader);
 }
 
-// No logger kind is available yet: the process runs without a logger and every site stays silent.
-bool CDefaultLogBuilder::createWithConfig(const wchar_t*, const wchar_t*, HMODULE, const wchar_t*, DWORD,
-                                          CLoggingIf*&, CConfigReaderIf*) {
-    return false;
+// The file logger when the caller or the logging key asks for it. Every other answer means the ETW logger, which
+// this library does not have yet: no logger, and every site stays silent.
+bool CDefaultLogBuilder::createWithConfig(const wchar_t* applicationName, const wchar_t* group, HMODULE module,
+                                          const wchar_t* host, DWORD mechanism, CLoggingIf*& logger,
+                                          CConfigReaderIf*) {
+    if (mechanism != kFileMechanism) return false;
+    return CreateFileLogger(applicationName, group, module, host, logger);
 }
 
 }  // namespace ETWLogging

@@ -35,4 +35,10 @@ public:
                           DWORD mechanism, CLoggingIf*& logger, CConfigReaderIf* reader) override;
 };
 
+// Makes a file logger and opens it (openEx when it has the extended view, else open); on success it is stored in
+// the out slot with one reference. False when the slot already holds a logger, group or host is an empty string
+// (null is fine), or the logger cannot be made or opened.
+bool CreateFileLogger(const wchar_t* applicationName, const wchar_t* group, HMODULE module, const wchar_t* host,
+                      CLoggingIf*& logger);
+
 }  // namespace ETWLogging

@@ -1,0 +1,109 @@
+// Runs a program that logs through the real file logger (chosen by the mechanism given to InitLogging) and checks
+// the ring of files it leaves behind, across two runs.
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "foundation/basalt/FileHelpers.h"
+#include "foundation/basalt/IniReader.h"
+#include "tests/support/ProcessRunner.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/WinePaths.h"
+
+namespace {
+
+std::wstring LogsRoot() {
+    PWSTR path = nullptr;
+    SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &path);
+    std::wstring text = std::wstring(path ? path : L"") + L"\\Torvex\\QZLOGS";
+    CoTaskMemFree(path);
+    return text;
+}
+
+// The lines of a log file; fails the test on a missing byte-order mark or a mark inside.
+std::vector<std::wstring> LinesOf(const std::wstring& path) {
+    const std::string bytes = testsupport::TempFolder::ReadAll(path);
+    std::vector<std::wstring> lines;
+    EXPECT_EQ("\xFF\xFE", bytes.substr(0, 2)) << "no byte-order mark";
+    std::wstring text;
+    for (size_t at = 2; at + 1 < bytes.size(); at += 2)
+        text += static_cast<wchar_t>(static_cast<BYTE>(bytes[at]) | (static_cast<BYTE>(bytes[at + 1]) << 8));
+    EXPECT_EQ(std::wstring::npos, text.find(L'\xFEFF'));
+    for (size_t at = 0, end; at < text.size(); at = end + 2) {
+        end = text.find(L"\r\n", at);
+        if (end == std::wstring::npos) {
+            ADD_FAILURE() << "unterminated line";
+            break;
+        }
+        lines.push_back(text.substr(at, end - at));
+    }
+    return lines;
+}
+
+// "line <n> of run <tag>" -> n, or -1.
+int LineNumber(const std::wstring& line, const std::wstring& tag) {
+    const size_t at = line.find(L" -- (Error) line ");
+    if (at == std::wstring::npos) return -1;
+    size_t end = 0;
+    const int number = std::stoi(line.substr(at + 17), &end);
+    return line.compare(at + 17 + end, 8 + tag.size(), L" of run " + tag) == 0 ? number : -1;
+}
+
+TEST(FileLoggerProgramTest, AProgramLeavesARingOfLogFiles) {
+    const std::wstring root = LogsRoot();
+    const std::wstring folder = root + L"\\wtclient\\file_logger_client";
+    Basalt::RemoveFolderTree((root + L"\\wtclient").c_str());
+    ASSERT_TRUE(Basalt::CreateFolderPath(root.c_str(), nullptr));
+    {
+        Basalt::CObfuscatedIniReader global;
+        global.Load(root + L"\\log.ini");
+        ASSERT_TRUE(global.SetDWORD(L"Config", L"MaxEntries", 2));
+    }
+    const std::wstring program = testsupport::WindowsPathOf(FILE_LOGGER_CLIENT_EXE);
+
+    // About 600 bytes a line: 1200 lines fill 000 and 001 and start 000 again.
+    testsupport::ProcessOptions options;
+    options.arguments = L"1200 first";
+    testsupport::ProcessResult run = testsupport::RunProcess(program, options);
+    ASSERT_TRUE(run.started) << run.startError;
+    EXPECT_EQ(0u, run.exitCode);
+
+    const auto file = [&](int index) { return folder + L"\\file_logger_client00" + std::to_wstring(index) + L".log"; };
+    EXPECT_FALSE(Basalt::FileExists(file(2).c_str()));
+    const std::vector<std::wstring> older = LinesOf(file(1));
+    std::vector<std::wstring> newer = LinesOf(file(0));
+    ASSERT_FALSE(older.empty());
+    ASSERT_GE(newer.size(), 2u);
+    EXPECT_EQ(L"done first", newer.back().substr(newer.back().size() - 10));
+
+    // 001 and then 000 hold one unbroken run of lines that ends with the last one.
+    int expected = LineNumber(older.front(), L"first");
+    EXPECT_GT(expected, 0);
+    for (const std::wstring& line : older) EXPECT_EQ(expected++, LineNumber(line, L"first")) << line.substr(0, 80);
+    for (size_t i = 0; i + 1 < newer.size(); ++i)
+        EXPECT_EQ(expected++, LineNumber(newer[i], L"first")) << newer[i].substr(0, 80);
+    EXPECT_EQ(1200, expected);
+
+    Basalt::CObfuscatedIniReader perLog;
+    DWORD index = 99;
+    ASSERT_TRUE(perLog.Load(folder + L"\\log.ini"));
+    ASSERT_TRUE(perLog.GetDWORD(L"Config", L"LastLogIdx", index));
+    EXPECT_EQ(0u, index);
+
+    // The next run goes on in the current file.
+    options.arguments = L"5 second";
+    run = testsupport::RunProcess(program, options);
+    EXPECT_EQ(0u, run.exitCode);
+    const std::vector<std::wstring> continued = LinesOf(file(0));
+    ASSERT_EQ(newer.size() + 6, continued.size());
+    EXPECT_EQ(newer.back(), continued[newer.size() - 1]);
+    EXPECT_EQ(4, LineNumber(continued[continued.size() - 2], L"second"));
+    EXPECT_EQ(older, LinesOf(file(1)));
+
+    Basalt::RemoveFolderTree(root.c_str());
+}
+
+}  // namespace
