@@ -139,6 +139,7 @@ void CLogging::resetToDefaults() {
     enabled_ = 1;
     folderState_ = FolderState::Unchecked;
     unsavedIndex_.reset();
+    storedIndex_.reset();
 }
 
 DWORD CLogging::open(const wchar_t* group, HMODULE module, const wchar_t* host, DWORD) {
@@ -256,15 +257,28 @@ bool CLogging::folderReady() {
     return folderState_ == FolderState::Ready;
 }
 
-DWORD CLogging::lastLogIndex() {
+// For an append the stored index is read again only when the per-log ini changed (its write time or size), so a
+// write costs one attribute query of the ini instead of a parse. A file is only ever created on a fresh reading:
+// two changes within one tick of the file clock could look like none.
+DWORD CLogging::lastLogIndex(bool fresh) {
     if (unsavedIndex_) return *unsavedIndex_;
+    WIN32_FILE_ATTRIBUTE_DATA facts;
+    if (!GetFileAttributesExW(perLogIni_.c_str(), GetFileExInfoStandard, &facts)) {
+        storedIndex_.reset();
+        return 0;
+    }
+    if (!fresh && storedIndex_ && CompareFileTime(&storedIndex_->written, &facts.ftLastWriteTime) == 0 &&
+        storedIndex_->sizeLow == facts.nFileSizeLow && storedIndex_->sizeHigh == facts.nFileSizeHigh)
+        return storedIndex_->index;
     Basalt::CObfuscatedIniReader ini;
     DWORD index = 0;
     if (ini.Load(perLogIni_)) ini.GetDWORD(kSection, kLastLogIdx, index);
+    storedIndex_ = StoredIndex{facts.ftLastWriteTime, facts.nFileSizeLow, facts.nFileSizeHigh, index};
     return index;
 }
 
 void CLogging::storeLastLogIndex(DWORD index) {
+    storedIndex_.reset();
     Basalt::CObfuscatedIniReader ini;
     ini.Load(perLogIni_);
     if (ini.SetDWORD(kSection, kLastLogIdx, index))
@@ -279,24 +293,33 @@ std::wstring CLogging::logFilePath(DWORD index) const {
     return path + Basalt::Format(L"%0.3lu%s", index, kLogExtension);
 }
 
+CLogging::FileState CLogging::fileState(DWORD index) const {
+    if (index >= maxEntries_) return FileState::OutsideTheRing;
+    WIN32_FILE_ATTRIBUTE_DATA facts;
+    if (!GetFileAttributesExW(logFilePath(index).c_str(), GetFileExInfoStandard, &facts)) return FileState::Missing;
+    return facts.nFileSizeLow >= maxSize_ ? FileState::Full : FileState::Appendable;
+}
+
 DWORD CLogging::openLogFile(LogFile& file) {
     if (logFolder_.empty() || logName_.empty() || (suffix_ && suffix_->empty())) return ERROR_INVALID_PARAMETER;
-    const DWORD index = lastLogIndex();
-    if (index >= maxEntries_) {
-        const DWORD rc = file.Open(logFilePath(0), CREATE_ALWAYS);
-        if (rc == 0) storeLastLogIndex(0);
-        return rc;
+    DWORD index = lastLogIndex(false);
+    FileState state = fileState(index);
+    if (state != FileState::Appendable) {
+        index = lastLogIndex(true);
+        state = fileState(index);
     }
-    const std::wstring current = logFilePath(index);
-    WIN32_FILE_ATTRIBUTE_DATA facts;
-    if (!GetFileAttributesExW(current.c_str(), GetFileExInfoStandard, &facts)) return file.Open(current, CREATE_ALWAYS);
-    if (facts.nFileSizeLow >= maxSize_) {
-        const DWORD next = index + 1 < maxEntries_ ? index + 1 : 0;
+    switch (state) {
+    case FileState::Appendable:
+        return file.Open(logFilePath(index), OPEN_EXISTING);
+    case FileState::Missing:
+        return file.Open(logFilePath(index), CREATE_ALWAYS);
+    default: {
+        const DWORD next = state == FileState::Full && index + 1 < maxEntries_ ? index + 1 : 0;
         const DWORD rc = file.Open(logFilePath(next), CREATE_ALWAYS);
         if (rc == 0) storeLastLogIndex(next);
         return rc;
     }
-    return file.Open(current, OPEN_EXISTING);
+    }
 }
 
 DWORD CLogging::formatLine(const wchar_t* file, const wchar_t* function, DWORD line, DWORD severity,

@@ -94,9 +94,11 @@ private:
     DWORD buildPaths();
     void readSettings();
     bool folderReady();
-    DWORD lastLogIndex();
+    DWORD lastLogIndex(bool fresh);
     void storeLastLogIndex(DWORD index);
     std::wstring logFilePath(DWORD index) const;
+    enum class FileState { Appendable, Missing, Full, OutsideTheRing };
+    FileState fileState(DWORD index) const;
     DWORD openLogFile(LogFile& file);
     DWORD formatLine(const wchar_t* file, const wchar_t* function, DWORD line, DWORD severity,
                      const wchar_t* message, std::wstring& text) const;
@@ -120,6 +122,14 @@ private:
     // An index this logger moved to but could not store as "LastLogIdx": used instead of the stored one, so that
     // the next write appends to the current file rather than creating it anew.
     std::optional<DWORD> unsavedIndex_;
+    // "LastLogIdx" as last read, with the facts of the per-log ini it was read from.
+    struct StoredIndex {
+        FILETIME written;
+        DWORD sizeLow;
+        DWORD sizeHigh;
+        DWORD index;
+    };
+    std::optional<StoredIndex> storedIndex_;
 };
 
 }  // namespace ETWLogging

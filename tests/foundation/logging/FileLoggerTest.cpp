@@ -332,6 +332,21 @@ TEST_F(FileLoggerTest, AStoredIndexBeyondTheRingStartsAgainAtZero) {
     EXPECT_EQ(0u, index);
 }
 
+// Another writer moved the ring (same ini size, perhaps the same tick of the file clock): a full file makes the
+// logger read the index afresh instead of moving on from the one it saw last.
+TEST_F(FileLoggerTest, AMoveByAnotherWriterIsFollowed) {
+    PrepareFolder();
+    WriteSettings(PerLogIni(), {{L"LastLogIdx", 0}, {L"Options", 0}});
+    CLogging logger(FakeClock);
+    ASSERT_EQ(0u, logger.open(group_.c_str(), nullptr, nullptr, 0));
+    ASSERT_EQ(0u, logger.logString(L"f", L"fn", 1, 3, L"in 0"));
+    WriteSettings(PerLogIni(), {{L"LastLogIdx", 2}});
+    WriteFullFile(LogFile(0), 0x40000);
+    ASSERT_EQ(0u, logger.logString(L"f", L"fn", 1, 3, L"in 2"));
+    EXPECT_EQ(kBom + Utf16Bytes(L"12/10/2026 01:05:09 PM -- (Information) in 2\r\n"), Body(2));
+    EXPECT_FALSE(Exists(LogFile(1)));
+}
+
 // The file moved to could not be recorded in "LastLogIdx": the next lines go on in it instead of recreating it.
 TEST_F(FileLoggerTest, UnrecordedMoveAppendsInsteadOfRecreating) {
     CLogging logger(FakeClock);
