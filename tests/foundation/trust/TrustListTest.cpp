@@ -142,6 +142,16 @@ TEST(TrustListDefaults, DefaultPathIsUnderTheWindowsDriveRoot) {
     EXPECT_FALSE(TrustList::Installed().IsLoaded());
 }
 
+TEST(TrustListDefaults, RealSignatureJudgementRefusesWhatTheSuiteDidNotSign) {
+    // A list with no signature, and a file signed by a leaf that is not the suite's list signer.
+    const EmbeddedTrustListSignature judgement;
+    EXPECT_FALSE(judgement.IsSignedBySuite(trusttest::TrustListFile(L"list_v8.js")));
+    EXPECT_FALSE(judgement.IsSignedBySuite(trusttest::SignedFile(L"good", L"trust_payload")));
+    EXPECT_FALSE(judgement.IsSignedBySuite(L"C:\\no\\such\\trusted.js"));
+    TrustList list(trusttest::TrustListFile(L"list_v8.js"));
+    EXPECT_FALSE(list.Load());
+}
+
 TEST(TrustListDefaults, BuiltInList) {
     const TrustListValues& builtIn = BuiltInTrustList();
     EXPECT_EQ(builtIn.version, 7u);
