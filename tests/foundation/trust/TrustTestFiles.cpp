@@ -57,6 +57,8 @@ std::wstring UnsignedFile(const wchar_t* name) {
 
 std::wstring TrustListFile(const wchar_t* name) { return Join(WELKIN_TRUST_LISTS_DIR, std::wstring(L"\\") + name); }
 
+PCCERT_CONTEXT LoadPkiCertificate(const char* stem) { return LoadPem((std::string(stem) + ".pem").c_str()); }
+
 Thumbprint TestRootThumbprint() { return ThumbprintOf("root.pem"); }
 Thumbprint StrangerRootThumbprint() { return ThumbprintOf("stranger_root.pem"); }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Where the test platform put its signed files, lists and certificates, and small helpers around them.
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <string>
 
@@ -19,6 +20,9 @@ Thumbprint TestRootThumbprint();
 Thumbprint StrangerRootThumbprint();
 // Serial number text (most significant byte first) of a leaf of the test PKI ("good", "expired", ...).
 std::wstring LeafSerialText(const char* leaf);
+
+// A certificate of the test PKI by file stem ("good", "stranger_root", ...); free it with CertFreeCertificateContext.
+PCCERT_CONTEXT LoadPkiCertificate(const char* stem);
 
 // Trust-list signature judgements for lists the tests write themselves.
 class FixedListSignature final : public TrustListSignature {
