@@ -261,8 +261,21 @@ TEST_F(IniReaderTest, LoadStartsFromEmptyMaps) {
     EXPECT_FALSE(reader_.GetSection(L"Config", section));
 }
 
-// Without a file the profile functions would write to a file in the Windows folder.
+// Gives this prefix its own copy of win.ini: the prefix shares unchanged files with its template.
+void UnshareWinIni() {
+    wchar_t windows[MAX_PATH];
+    ASSERT_NE(0u, GetWindowsDirectoryW(windows, MAX_PATH));
+    const std::wstring winIni = std::wstring(windows) + L"\\win.ini";
+    const std::wstring copy = winIni + L".own";
+    if (!CopyFileW(winIni.c_str(), copy.c_str(), FALSE)) return;  // no win.ini: nothing shared
+    ASSERT_TRUE(DeleteFileW(winIni.c_str()));
+    ASSERT_TRUE(MoveFileW(copy.c_str(), winIni.c_str()));
+}
+
+// Without a file the profile functions would write to a file in the Windows folder (Wine refuses an empty name
+// itself; Windows falls back to win.ini).
 TEST_F(IniReaderTest, WritesWithoutAFileAreRefused) {
+    UnshareWinIni();
     CObfuscatedIniReader reader;
     EXPECT_FALSE(reader.SetString(L"WtNoFileSection", L"Key", L"value"));
     EXPECT_FALSE(reader.SetDWORD(L"WtNoFileSection", L"Number", 1));
