@@ -101,14 +101,15 @@ public:
         handle_ = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               disposition, FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_ARCHIVE, nullptr);
         if (handle_ == INVALID_HANDLE_VALUE) return GetLastError();
-        if (disposition == CREATE_ALWAYS) return Write(&kByteOrderMark, sizeof kByteOrderMark);
-        LARGE_INTEGER zero{};
-        if (!SetFilePointerEx(handle_, zero, nullptr, FILE_END)) return GetLastError();
-        return 0;
+        return disposition == CREATE_ALWAYS ? Append(&kByteOrderMark, sizeof kByteOrderMark) : 0;
     }
-    DWORD Write(const void* data, DWORD bytes) {
+    // Writes at the end of the file as it is at that moment, so another process appending to the same file between
+    // a seek and the write cannot be overwritten.
+    DWORD Append(const void* data, DWORD bytes) {
+        OVERLAPPED atEnd{};
+        atEnd.Offset = atEnd.OffsetHigh = 0xFFFFFFFF;
         DWORD written = 0;
-        if (!WriteFile(handle_, data, bytes, &written, nullptr)) return GetLastError();
+        if (!WriteFile(handle_, data, bytes, &written, &atEnd)) return GetLastError();
         return 0;
     }
 
@@ -360,7 +361,7 @@ DWORD CLogging::logString(const wchar_t* file, const wchar_t* function, DWORD li
         LogFile out;
         rc = openLogFile(out);
         if (rc != 0) return rc;
-        rc = out.Write(text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)));
+        rc = out.Append(text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)));
         if (options_ & kOptionDebugOutput) OutputDebugStringW(text.c_str());
         return rc;
     } catch (const std::bad_alloc&) {
