@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "foundation/trust/CabinetApi.h"
 #include "foundation/trust/AuthenticodeFile.h"
+#include "foundation/trust/CabinetApi.h"
 #include "foundation/trust/CryptHandles.h"
 #include "foundation/trust/SignerRules.h"
 #include "foundation/trust/SignerTime.h"
