@@ -1,0 +1,371 @@
+// The idle waiter's whole run in-process: settings from scrambled records, the minimum delay, the idle test, the
+// desktop test and hook, both timers, the message loop, the exit code, its log lines and its events. Timer elapses
+// are mapped to short real timers by the waiter double.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "QuillonFakes.h"
+#include "tests/support/RecordingLogger.h"
+#include "tests/support/ScratchRegistry.h"
+#include "tests/support/WinePaths.h"
+#include "foundation/basalt/RegistryRecord.h"
+#include "quillon/Quillon.h"
+#include "quillon/QuillonEvents.h"
+
+using quillontest::BusySample;
+using quillontest::FakeEvents;
+using quillontest::FakePdh;
+using quillontest::FakeWaiter;
+using quillontest::IdleSample;
+using quillontest::TimerFailure;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::Not;
+
+namespace {
+
+const std::wstring kSettingsKey = L"Software\\Torvex\\Halvard\\OOBEAutoTune";
+
+std::vector<BYTE> Record(DWORD type, const void* payload, DWORD length) {
+    std::vector<BYTE> record(length + Basalt::kRecordHeaderSize);
+    EXPECT_EQ(EncodeRegRecord(static_cast<const BYTE*>(payload), length, type, record.data(),
+                              static_cast<DWORD>(record.size())),
+              0u);
+    return record;
+}
+
+DWORD FieldDword(const quillontest::WrittenEvent& event, size_t field) {
+    DWORD value = 0;
+    std::memcpy(&value, event.fields.at(field).data(), sizeof value);
+    return value;
+}
+
+class QuillonRunTest : public testsupport::LoggingFixture {
+protected:
+    void SetUp() override {
+        LoggingFixture::SetUp();
+        testsupport::ScratchRegistry::Wipe(HKEY_LOCAL_MACHINE, kSettingsKey);
+        registry.Create(HKEY_LOCAL_MACHINE, kSettingsKey);
+        // A run that hangs ends by its maximum delay after 20 s at the latest.
+        waiter.elapseMap = {{600000, 20000}, {60000, 20000}};
+    }
+    void TearDown() override {
+        testsupport::ScratchRegistry::Wipe(HKEY_LOCAL_MACHINE, kSettingsKey);
+        LoggingFixture::TearDown();
+    }
+
+    void SetSetting(const wchar_t* name, DWORD value) {
+        registry.SetBinary(HKEY_LOCAL_MACHINE, kSettingsKey, name, Record(REG_DWORD, &value, sizeof value));
+    }
+    DWORD Run() { return RunIdleWaiter({waiter, pdh, events}); }
+
+    std::vector<std::wstring> Messages() const {
+        std::vector<std::wstring> messages;
+        for (const auto& entry : journal.entries) messages.push_back(entry.message);
+        return messages;
+    }
+    std::vector<std::wstring> Functions() const {
+        std::vector<std::wstring> functions;
+        for (const auto& entry : journal.entries) functions.push_back(entry.function);
+        return functions;
+    }
+    const quillontest::WrittenEvent& Event(USHORT id, size_t nth = 0) const {
+        for (const auto& event : events.written)
+            if (event.descriptor.Id == id && nth-- == 0) return event;
+        ADD_FAILURE() << "no event " << id;
+        static const quillontest::WrittenEvent none;
+        return none;
+    }
+
+    testsupport::ScratchRegistry registry;
+    FakePdh pdh;
+    FakeEvents events;
+    FakeWaiter waiter;
+};
+
+TEST_F(QuillonRunTest, WithoutSettingsTheDefaultsApplyAndEachGetterLogsTwice) {
+    testsupport::ScratchRegistry::Wipe(HKEY_LOCAL_MACHINE, kSettingsKey);
+    events.enableOnRegister = true;
+    waiter.elapseMap[5000] = 20;
+
+    EXPECT_EQ(Run(), 0u);
+
+    EXPECT_THAT(waiter.sleeps, ElementsAre(120000u));
+    EXPECT_THAT(waiter.requestedElapses, ElementsAre(600000u, 5000u));
+    const auto& init = Event(kEvtIdleDetectInitEx);
+    EXPECT_EQ(FieldDword(init, 0), 256u);
+    EXPECT_EQ(FieldDword(init, 1), 80u);
+    EXPECT_EQ(FieldDword(init, 2), 50u);
+    EXPECT_EQ(FieldDword(init, 3), 1u);
+    EXPECT_EQ(FieldDword(init, 4), 1u);
+    EXPECT_THAT(Messages(), ElementsAre(L"GetMinimumDelay() , failed to retrieve dwMinimumDelay",
+                                        L"GetMinimumDelay()  dwMinimumDelay : 2",
+                                        L"MinimumDelayInMillisecond : 120000",
+                                        L"Min Delay Sleep Started",
+                                        L"Min Delay Sleep Ended",
+                                        L"GetMaxWaitTime() , failed to retrieve MemoryMB",
+                                        L"GetMemoryMB()  dwMemoryMB : 256",
+                                        L"GetIdleTimeCPU() , failed to retrieve dwIdleTimeCPU",
+                                        L"GetIdleTimeCPU()  dwIdleTimeCPU : 80",
+                                        L"GetIdleTimeDisk() , failed to retrieve dwIdleTimeDisk",
+                                        L"GetIdleTimeDisk()  dwIdleTimeDisk : 50",
+                                        L"GetIdleCountRequired() , failed to retrieve IdleCountRequired",
+                                        L"GetIdleCountRequired()  dwIdleCountRequired : 1",
+                                        L"GetMaximumDelay() , failed to retrieve dwMaximumDelay",
+                                        L"GetMaximumDelay()  dwMaximumDelay : 10",
+                                        L"MaximumDelay Timer Started",
+                                        L"GetQueryInterval() , failed to retrieve dwQueryInterval",
+                                        L"GetQueryInterval()  dwQueryInterval : 5",
+                                        L"OnTimerQueryInterval , System idle detected"));
+    EXPECT_THAT(Functions(),
+                ElementsAre(L"GetMinimumDelay", L"GetMinimumDelay", L"wWinMain", L"wWinMain", L"wWinMain",
+                            L"GetMemory", L"GetMemory", L"GetIdleTimeCPU", L"GetIdleTimeCPU", L"GetIdleTimeDisk",
+                            L"GetIdleTimeDisk", L"GetIdleCountRequired", L"GetIdleCountRequired", L"GetMaximumDelay",
+                            L"GetMaximumDelay", L"wWinMain", L"GetQueryInterval", L"GetQueryInterval",
+                            L"OnTimerQueryInterval"));
+    for (const auto& entry : journal.entries) {
+        EXPECT_EQ(entry.severity, 1u) << entry.message;
+        EXPECT_NE(entry.file.find(L"Quillon"), std::wstring::npos) << entry.file;
+    }
+}
+
+TEST_F(QuillonRunTest, OnlyAFourByteDwordRecordIsTaken) {
+    struct Case {
+        const char* name;
+        std::function<void(testsupport::ScratchRegistry&)> store;
+        DWORD expected;
+    };
+    const DWORD ten = 10;
+    const Case cases[] = {
+        {"dword record", [&](auto& r) { r.SetBinary(HKEY_LOCAL_MACHINE, kSettingsKey, L"QueryInterval",
+                                                    Record(REG_DWORD, &ten, 4)); }, 10},
+        {"plain dword", [&](auto& r) { r.SetDword(HKEY_LOCAL_MACHINE, kSettingsKey, L"QueryInterval", 10); }, 5},
+        {"string record", [&](auto& r) { r.SetBinary(HKEY_LOCAL_MACHINE, kSettingsKey, L"QueryInterval",
+                                                     Record(REG_SZ, "10", 3)); }, 5},
+        {"short dword record", [&](auto& r) { r.SetBinary(HKEY_LOCAL_MACHINE, kSettingsKey, L"QueryInterval",
+                                                          Record(REG_DWORD, &ten, 2)); }, 5},
+        {"binary record", [&](auto& r) { r.SetBinary(HKEY_LOCAL_MACHINE, kSettingsKey, L"QueryInterval",
+                                                     Record(REG_BINARY, &ten, 4)); }, 5},
+        {"tampered record", [&](auto& r) {
+             auto record = Record(REG_DWORD, &ten, 4);
+             record.back() ^= 0x40;
+             r.SetBinary(HKEY_LOCAL_MACHINE, kSettingsKey, L"QueryInterval", record);
+         }, 5},
+    };
+    for (const auto& c : cases) {
+        journal.entries.clear();
+        c.store(registry);
+        EXPECT_EQ(GetQueryInterval(), c.expected) << c.name;
+        const std::wstring valueLine = L"GetQueryInterval()  dwQueryInterval : " + std::to_wstring(c.expected);
+        if (c.expected == 10)
+            EXPECT_THAT(Messages(), ElementsAre(valueLine)) << c.name;
+        else
+            EXPECT_THAT(Messages(), ElementsAre(L"GetQueryInterval() , failed to retrieve dwQueryInterval", valueLine))
+                << c.name;
+    }
+}
+
+TEST_F(QuillonRunTest, TheMinimumDelaySleepsInMinutesAndOnlyWhenSet) {
+    struct Case {
+        DWORD minutes;
+        std::vector<DWORD> sleeps;
+    };
+    const Case cases[] = {{0, {}}, {1, {60000}}, {3, {180000}}};
+    for (const auto& c : cases) {
+        FakeWaiter caseWaiter;
+        FakeEvents caseEvents;
+        caseEvents.enableOnRegister = true;
+        FakePdh failing;
+        failing.openStatus = 0xC0000BBC;
+        journal.entries.clear();
+        SetSetting(L"MinimumDelay", c.minutes);
+
+        EXPECT_EQ(RunIdleWaiter({caseWaiter, failing, caseEvents}), 0xC0000BBCu);
+
+        EXPECT_EQ(caseWaiter.sleeps, c.sleeps) << c.minutes;
+        const auto messages = Messages();
+        EXPECT_THAT(messages, Contains(L"MinimumDelayInMillisecond : " + std::to_wstring(c.minutes * 60000)));
+        if (c.minutes == 0) {
+            EXPECT_THAT(messages, Not(Contains(std::wstring(L"Min Delay Sleep Started"))));
+            EXPECT_THAT(messages, Not(Contains(std::wstring(L"Min Delay Sleep Ended"))));
+        } else {
+            EXPECT_THAT(messages, Contains(std::wstring(L"Min Delay Sleep Ended")));
+        }
+        // The state before and after the delay: only the minimum-delay flag changes.
+        ASSERT_GE(caseEvents.written.size(), 2u);
+        EXPECT_EQ(caseEvents.written[0].descriptor.Id, kEvtState);
+        EXPECT_EQ(FieldDword(caseEvents.written[0], 2), 0u);
+        EXPECT_EQ(caseEvents.written[1].descriptor.Id, kEvtState);
+        EXPECT_EQ(FieldDword(caseEvents.written[1], 0), 0u);
+        EXPECT_EQ(FieldDword(caseEvents.written[1], 2), 1u);
+    }
+}
+
+TEST_F(QuillonRunTest, ADesktopWithoutInputEndsOnlyByTheMaximumDelay) {
+    struct Case {
+        const char* name;
+        BOOL queried;
+        DWORD flag;
+    };
+    // A failed query counts as no input, whatever it left in the flag.
+    const Case cases[] = {{"no input", TRUE, 0}, {"query fails", FALSE, 1}};
+    for (const auto& c : cases) {
+        FakeWaiter caseWaiter;
+        FakePdh casePdh;
+        caseWaiter.desktop = {{c.queried, c.flag}};
+        caseWaiter.elapseMap = {{60000, 300}, {1000, 10}};
+        SetSetting(L"MinimumDelay", 0);
+        SetSetting(L"MaximumDelay", 1);
+        SetSetting(L"QueryInterval", 1);
+        journal.entries.clear();
+
+        EXPECT_EQ(RunIdleWaiter({caseWaiter, casePdh, events}), static_cast<DWORD>(ERROR_TIMEOUT)) << c.name;
+
+        EXPECT_EQ(casePdh.collections, 0) << c.name;
+        EXPECT_EQ(Messages().back(), L"OnTimerMaximumDelay , Time out") << c.name;
+        EXPECT_EQ(Functions().back(), L"OnTimerMaximumDelay") << c.name;
+        EXPECT_EQ(casePdh.closed, 1) << c.name;
+        EXPECT_EQ(caseWaiter.killed.size(), 2u) << c.name;
+    }
+}
+
+TEST_F(QuillonRunTest, IdleMustHoldForTheRequiredConsecutiveSamples) {
+    SetSetting(L"MinimumDelay", 0);
+    SetSetting(L"MaximumDelay", 1);
+    SetSetting(L"QueryInterval", 0);
+    SetSetting(L"IdleCountRequired", 3);
+    pdh.samples = {IdleSample(), IdleSample(), BusySample(), IdleSample(), IdleSample(), IdleSample(), BusySample()};
+
+    EXPECT_EQ(Run(), 0u);
+
+    EXPECT_EQ(pdh.collections, 6);
+}
+
+TEST_F(QuillonRunTest, AnIdleTestThatCannotOpenIsTheExitCode) {
+    struct Case {
+        const char* name;
+        std::function<void(FakePdh&)> script;
+        DWORD expected;
+    };
+    const Case cases[] = {
+        {"positive status", [](FakePdh& p) { p.lookupStatus[4] = ERROR_ACCESS_DENIED; }, 0x80070005},
+        {"pdh status", [](FakePdh& p) { p.lookupStatus[1746] = 0xC0000BB9; }, 0xC0000BB9},
+    };
+    for (const auto& c : cases) {
+        FakePdh casePdh;
+        FakeWaiter caseWaiter;
+        FakeEvents caseEvents;
+        c.script(casePdh);
+        SetSetting(L"MinimumDelay", 0);
+
+        EXPECT_EQ(RunIdleWaiter({caseWaiter, casePdh, caseEvents}), c.expected) << c.name;
+
+        EXPECT_TRUE(caseWaiter.requestedElapses.empty()) << c.name;
+        EXPECT_EQ(caseWaiter.desktopQueries, 0) << c.name;
+        EXPECT_EQ(caseEvents.unregistrations, 1) << c.name;
+    }
+}
+
+TEST_F(QuillonRunTest, ATimerThatCannotBeMadeNeverReadsAsIdle) {
+    struct Case {
+        int call;
+        DWORD lastError;
+        DWORD expected;
+    };
+    const Case cases[] = {{0, 0, ERROR_FUNCTION_FAILED}, {0, ERROR_NOT_ENOUGH_MEMORY, ERROR_NOT_ENOUGH_MEMORY},
+                          {1, 0, ERROR_FUNCTION_FAILED}, {1, ERROR_NO_SYSTEM_RESOURCES, ERROR_NO_SYSTEM_RESOURCES}};
+    SetSetting(L"MinimumDelay", 0);
+    for (const auto& c : cases) {
+        FakePdh casePdh;
+        FakeWaiter caseWaiter;
+        FakeEvents caseEvents;
+        caseEvents.enableOnRegister = true;
+        caseWaiter.failures = {TimerFailure{c.call, c.lastError}};
+
+        EXPECT_EQ(RunIdleWaiter({caseWaiter, casePdh, caseEvents}), c.expected) << c.call << " " << c.lastError;
+
+        // The failed timer's event carries id 0; a timer already made is killed again.
+        size_t seen = 0;
+        for (const auto& event : caseEvents.written) {
+            if (event.descriptor.Id != kEvtSetTimer) continue;
+            UINT64 id = 0;
+            std::memcpy(&id, event.fields.at(1).data(), sizeof id);
+            EXPECT_EQ(id == 0, static_cast<int>(seen) == c.call);
+            ++seen;
+        }
+        EXPECT_EQ(seen, static_cast<size_t>(c.call + 1));
+        EXPECT_EQ(caseWaiter.killed.size(), static_cast<size_t>(c.call));
+        EXPECT_EQ(casePdh.closed, 1);
+    }
+}
+
+TEST_F(QuillonRunTest, WithoutASessionNoEventIsWritten) {
+    SetSetting(L"MinimumDelay", 0);
+    SetSetting(L"QueryInterval", 0);
+    waiter.elapseMap[600000] = 20000;
+
+    EXPECT_EQ(Run(), 0u);
+
+    EXPECT_EQ(events.registrations, 1);
+    EXPECT_EQ(events.unregistrations, 1);
+    EXPECT_TRUE(events.written.empty());
+}
+
+TEST_F(QuillonRunTest, ASessionSeesEveryStepOfARunThatTimesOut) {
+    events.enableOnRegister = true;
+    waiter.desktop = {{TRUE, 0}};
+    waiter.elapseMap = {{60000, 50}, {1000, 20000}};
+    SetSetting(L"MinimumDelay", 0);
+    SetSetting(L"MaximumDelay", 1);
+    SetSetting(L"QueryInterval", 1);
+
+    EXPECT_EQ(Run(), static_cast<DWORD>(ERROR_TIMEOUT));
+
+    EXPECT_THAT(events.Ids(), ElementsAre(kEvtState, kEvtState, kEvtIdleDetectInitEx, kEvtSetWinEventHook,
+                                          kEvtOnWinEvent, kEvtIsCurrentDesktopInteractive, kEvtSetTimer,
+                                          kEvtSetTimer, kEvtOnTimer, kEvtState, kEvtKillTimer, kEvtKillTimer,
+                                          kEvtUnhookWinEvent, kEvtIdleDetectDeinit));
+    const auto& hook = Event(kEvtSetWinEventHook);
+    EXPECT_EQ(FieldDword(hook, 1), static_cast<DWORD>(EVENT_SYSTEM_DESKTOPSWITCH));
+    EXPECT_EQ(FieldDword(hook, 2), static_cast<DWORD>(EVENT_SYSTEM_DESKTOPSWITCH));
+    EXPECT_EQ(FieldDword(hook, 7), static_cast<DWORD>(WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS));
+    EXPECT_EQ(FieldDword(Event(kEvtOnWinEvent), 1), static_cast<DWORD>(EVENT_SYSTEM_DESKTOPSWITCH));
+    EXPECT_EQ(Event(kEvtOnTimer).fields.at(0).size(), sizeof L"MaximumDelay");
+    EXPECT_EQ(Event(kEvtKillTimer, 0).fields.at(0).size(), sizeof L"MaximumDelay");
+    EXPECT_EQ(Event(kEvtKillTimer, 1).fields.at(0).size(), sizeof L"QueryInterval");
+}
+
+TEST_F(QuillonRunTest, ADesktopSwitchLetsTheSamplingBegin) {
+    events.enableOnRegister = true;
+    waiter.desktop = {{TRUE, 0}, {TRUE, 1}};
+    waiter.elapseMap = {{60000, 20000}};
+    SetSetting(L"MinimumDelay", 0);
+    SetSetting(L"MaximumDelay", 1);
+    SetSetting(L"QueryInterval", 0);
+    // Once both timers exist, another process announces a desktop switch.
+    waiter.onSetTimer = [](int call) {
+        if (call != 1) return;
+        std::wstring command = L"\"" + testsupport::WindowsPathOf(DESKTOP_SWITCH_NOTIFIER_EXE) + L"\"";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                   &process));
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    };
+
+    EXPECT_EQ(Run(), 0u);
+
+    EXPECT_EQ(waiter.desktopQueries, 2);
+    // The hook's own report of the switch, after the one written when it was installed.
+    const auto& reported = Event(kEvtOnWinEvent, 1);
+    EXPECT_EQ(FieldDword(reported, 1), static_cast<DWORD>(EVENT_SYSTEM_DESKTOPSWITCH));
+    EXPECT_NE(FieldDword(reported, 5), 0u);
+    EXPECT_GE(pdh.collections, 1);
+}
+
+}  // namespace
