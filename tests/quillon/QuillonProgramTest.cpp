@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "foundation/basalt/RegistryRecord.h"
+#include "QuillonFakes.h"
 #include "tests/support/ProcessRunner.h"
 #include "tests/support/ScratchRegistry.h"
 #include "tests/support/WinePaths.h"
@@ -14,14 +14,6 @@
 namespace {
 
 const std::wstring kSettingsKey = L"Software\\Torvex\\Halvard\\OOBEAutoTune";
-
-void SetSetting(testsupport::ScratchRegistry& registry, const wchar_t* name, DWORD value) {
-    std::vector<BYTE> record(sizeof value + Basalt::kRecordHeaderSize);
-    ASSERT_EQ(EncodeRegRecord(reinterpret_cast<const BYTE*>(&value), sizeof value, REG_DWORD, record.data(),
-                              static_cast<DWORD>(record.size())),
-              0u);
-    registry.SetBinary(HKEY_LOCAL_MACHINE, kSettingsKey, name, record);
-}
 
 // What the first counter lookup of the idle test answers here, as the HRESULT the program reports.
 DWORD ExpectedOpeningFailure() {
@@ -38,7 +30,9 @@ TEST(QuillonProgram, EndsWithTheIdleTestsOpeningFailure) {
 
     testsupport::ScratchRegistry registry;
     registry.Create(HKEY_LOCAL_MACHINE, kSettingsKey);
-    SetSetting(registry, L"MinimumDelay", 0);
+    const DWORD none = 0;
+    registry.SetBinary(HKEY_LOCAL_MACHINE, kSettingsKey, L"MinimumDelay",
+                       quillontest::SettingRecord(REG_DWORD, &none, sizeof none));
     testsupport::ProcessOptions options;
     options.timeoutMs = 30000;
 

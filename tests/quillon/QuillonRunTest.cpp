@@ -11,7 +11,6 @@
 #include "tests/support/RecordingLogger.h"
 #include "tests/support/ScratchRegistry.h"
 #include "tests/support/WinePaths.h"
-#include "foundation/basalt/RegistryRecord.h"
 #include "quillon/Quillon.h"
 #include "quillon/QuillonEvents.h"
 
@@ -20,6 +19,7 @@ using quillontest::FakeEvents;
 using quillontest::FakePdh;
 using quillontest::FakeWaiter;
 using quillontest::IdleSample;
+using quillontest::SettingRecord;
 using quillontest::TimerFailure;
 using ::testing::Contains;
 using ::testing::ElementsAre;
@@ -28,14 +28,6 @@ using ::testing::Not;
 namespace {
 
 const std::wstring kSettingsKey = L"Software\\Torvex\\Halvard\\OOBEAutoTune";
-
-std::vector<BYTE> Record(DWORD type, const void* payload, DWORD length) {
-    std::vector<BYTE> record(length + Basalt::kRecordHeaderSize);
-    EXPECT_EQ(EncodeRegRecord(static_cast<const BYTE*>(payload), length, type, record.data(),
-                              static_cast<DWORD>(record.size())),
-              0u);
-    return record;
-}
 
 DWORD FieldDword(const quillontest::WrittenEvent& event, size_t field) {
     DWORD value = 0;
@@ -58,7 +50,7 @@ protected:
     }
 
     void SetSetting(const wchar_t* name, DWORD value) {
-        registry.SetBinary(HKEY_LOCAL_MACHINE, kSettingsKey, name, Record(REG_DWORD, &value, sizeof value));
+        registry.SetBinary(HKEY_LOCAL_MACHINE, kSettingsKey, name, SettingRecord(REG_DWORD, &value, sizeof value));
     }
     DWORD Run() { return RunIdleWaiter({waiter, pdh, events}); }
 
@@ -141,16 +133,16 @@ TEST_F(QuillonRunTest, OnlyAFourByteDwordRecordIsTaken) {
     const DWORD ten = 10;
     const Case cases[] = {
         {"dword record", [&](auto& r) { r.SetBinary(HKEY_LOCAL_MACHINE, kSettingsKey, L"QueryInterval",
-                                                    Record(REG_DWORD, &ten, 4)); }, 10},
+                                                    SettingRecord(REG_DWORD, &ten, 4)); }, 10},
         {"plain dword", [&](auto& r) { r.SetDword(HKEY_LOCAL_MACHINE, kSettingsKey, L"QueryInterval", 10); }, 5},
         {"string record", [&](auto& r) { r.SetBinary(HKEY_LOCAL_MACHINE, kSettingsKey, L"QueryInterval",
-                                                     Record(REG_SZ, "10", 3)); }, 5},
+                                                     SettingRecord(REG_SZ, "10", 3)); }, 5},
         {"short dword record", [&](auto& r) { r.SetBinary(HKEY_LOCAL_MACHINE, kSettingsKey, L"QueryInterval",
-                                                          Record(REG_DWORD, &ten, 2)); }, 5},
+                                                          SettingRecord(REG_DWORD, &ten, 2)); }, 5},
         {"binary record", [&](auto& r) { r.SetBinary(HKEY_LOCAL_MACHINE, kSettingsKey, L"QueryInterval",
-                                                     Record(REG_BINARY, &ten, 4)); }, 5},
+                                                     SettingRecord(REG_BINARY, &ten, 4)); }, 5},
         {"tampered record", [&](auto& r) {
-             auto record = Record(REG_DWORD, &ten, 4);
+             auto record = SettingRecord(REG_DWORD, &ten, 4);
              record.back() ^= 0x40;
              r.SetBinary(HKEY_LOCAL_MACHINE, kSettingsKey, L"QueryInterval", record);
          }, 5},
