@@ -175,6 +175,8 @@ DWORD RunIdleWaiter(const WaiterPlatform& platform) {
     LoadedModule version(LoadSystemLibrary(L"VERSION.dll"));
 
     ETWLogging::InitLogging(nullptr, L"quillon", ThisModule(), nullptr, 0);
+    // The first line is a stream line: it creates the logger, under the stream's group.
+    ETWLogging::SetLogStreamModuleName(L"Common");
 
     EtwRegisterProvider(platform.events);
     ScopeGuard unregister([] { EtwUnregisterProvider(); });

@@ -124,6 +124,19 @@ TEST_F(QuillonRunTest, WithoutSettingsTheDefaultsApplyAndEachGetterLogsTwice) {
     }
 }
 
+TEST_F(QuillonRunTest, TheFirstStreamLineCreatesTheLoggerUnderCommon) {
+    SetSetting(L"MinimumDelay", 0);
+    pdh.openStatus = 0xC0000BBC;
+
+    Run();
+
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls[0].group, L"Common");
+    EXPECT_EQ(calls[0].module, GetModuleHandleW(nullptr));
+    ASSERT_FALSE(journal.entries.empty());
+    EXPECT_EQ(journal.entries[0].function, L"GetMinimumDelay");
+}
+
 TEST_F(QuillonRunTest, OnlyAFourByteDwordRecordIsTaken) {
     struct Case {
         const char* name;
