@@ -62,9 +62,22 @@ public:
         return encoded;
     }
 
-    // A signed message over some content whose one signer carries the given attributes; open for decoding.
+    // A signed message whose one signer carries the given attributes, opened for decoding.
     TrustHandles::CryptMessage Signed(const std::vector<Attribute>& authenticated,
                                       const std::vector<Attribute>& unauthenticated) {
+        const Bytes encoded = Encode(authenticated, unauthenticated);
+        TrustHandles::CryptMessage decoder(CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr));
+        if (encoded.empty() || !decoder ||
+            !CryptMsgUpdate(decoder.Get(), encoded.data(), static_cast<DWORD>(encoded.size()), TRUE))
+            return {};
+        return decoder;
+    }
+
+    // An RFC 3161 token: a whole signed message whose signer's authenticated attributes are the given ones.
+    Bytes Token(const std::vector<Attribute>& authenticated) { return Encode(authenticated, {}); }
+
+private:
+    Bytes Encode(const std::vector<Attribute>& authenticated, const std::vector<Attribute>& unauthenticated) {
         std::vector<CRYPT_ATTRIBUTE> auth, unauth;
         std::vector<std::vector<CRYPT_ATTR_BLOB>> authBlobs, unauthBlobs;
         Flatten(authenticated, auth, authBlobs);
@@ -87,39 +100,10 @@ public:
         static const BYTE content[] = "signed content";
         if (!encoder || !CryptMsgUpdate(encoder.Get(), content, sizeof(content), TRUE)) return {};
         DWORD error = 0;
-        const Bytes encoded = TrustHandles::GetMessageParam(encoder.Get(), CMSG_CONTENT_PARAM, 0, error);
-        if (error) return {};
-        TrustHandles::CryptMessage decoder(CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr));
-        if (!decoder || !CryptMsgUpdate(decoder.Get(), encoded.data(), static_cast<DWORD>(encoded.size()), TRUE))
-            return {};
-        return decoder;
+        Bytes encoded = TrustHandles::GetMessageParam(encoder.Get(), CMSG_CONTENT_PARAM, 0, error);
+        return error ? Bytes{} : encoded;
     }
 
-    // An RFC 3161 token: a whole signed message whose signer's authenticated attributes are the given ones.
-    Bytes Token(const std::vector<Attribute>& authenticated) {
-        std::vector<CRYPT_ATTRIBUTE> auth;
-        std::vector<std::vector<CRYPT_ATTR_BLOB>> blobs;
-        Flatten(authenticated, auth, blobs);
-        CMSG_SIGNER_ENCODE_INFO signer = {};
-        signer.cbSize = sizeof(signer);
-        signer.pCertInfo = certificate_.Get()->pCertInfo;
-        signer.hCryptProv = provider_;
-        signer.dwKeySpec = AT_SIGNATURE;
-        signer.HashAlgorithm.pszObjId = const_cast<LPSTR>(szOID_OIWSEC_sha1);
-        signer.cAuthAttr = static_cast<DWORD>(auth.size());
-        signer.rgAuthAttr = auth.data();
-        CMSG_SIGNED_ENCODE_INFO info = {};
-        info.cbSize = sizeof(info);
-        info.cSigners = 1;
-        info.rgSigners = &signer;
-        TrustHandles::CryptMessage encoder(CryptMsgOpenToEncode(kEncoding, 0, CMSG_SIGNED, &info, nullptr, nullptr));
-        static const BYTE content[] = "token";
-        if (!encoder || !CryptMsgUpdate(encoder.Get(), content, sizeof(content), TRUE)) return {};
-        DWORD error = 0;
-        return TrustHandles::GetMessageParam(encoder.Get(), CMSG_CONTENT_PARAM, 0, error);
-    }
-
-private:
     static void Flatten(const std::vector<Attribute>& in, std::vector<CRYPT_ATTRIBUTE>& out,
                         std::vector<std::vector<CRYPT_ATTR_BLOB>>& blobs) {
         blobs.resize(in.size());
