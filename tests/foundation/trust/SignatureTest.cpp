@@ -27,6 +27,7 @@ std::vector<SignedCase> PkiCases() {
         {"good", SignedFile(L"good", L"trust_payload"), true},
         {"good with a time stamp", SignedFile(L"good_stamped", L"trust_payload"), true},
         {"one flipped byte", SignedFile(L"tampered", L"trust_payload"), false},
+        {"signer's signature damaged", SignedFile(L"bad_signature", L"trust_payload"), false},
         {"unsigned", trusttest::UnsignedFile(L"trust_payload"), false},
         {"expired", SignedFile(L"expired", L"trust_payload"), false},
         // An expired leaf stamped while it was valid passes on Windows; this Wine's WinVerifyTrust ignores RFC 3161
