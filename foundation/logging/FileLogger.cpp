@@ -150,12 +150,11 @@ DWORD CLogging::open(const wchar_t* group, HMODULE module, const wchar_t* host, 
     DWORD rc = 0;
     try {
         if (group) group_ = group;
-        const std::wstring imageName = FileNameOf(ModulePath(nullptr));
         if (module) {
             logName_ = WithoutExtension(FileNameOf(ModulePath(module)));
         } else {
-            imageName_ = imageName;
-            logName_ = WithoutExtension(imageName);
+            imageName_ = FileNameOf(ModulePath(nullptr));
+            logName_ = WithoutExtension(imageName_);
         }
         if (host) suffix_ = host;
         rc = buildPaths();
