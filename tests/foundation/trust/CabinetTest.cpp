@@ -1,7 +1,13 @@
 // Trust lists delivered in cabinets.
 #include <gtest/gtest.h>
 
+#include <shlwapi.h>
+
+#include <cstdio>
+#include <cstring>
 #include <memory>
+#include <set>
+#include <string>
 
 #include "foundation/trust/CabinetApi.h"
 #include "tests/foundation/trust/TrustTestFiles.h"
@@ -68,6 +74,58 @@ TEST_F(CabinetTest, ReadOnlyEntryLeavesNoReadOnlyFileBehind) {
     EXPECT_EQ(attributes & FILE_ATTRIBUTE_READONLY, 0u);
     EXPECT_TRUE(InstallTrustListFromFile(*installed_, trusttest::TrustListFile(L"list_v9.js")));
     EXPECT_EQ(installed_->Version(), 9u);
+}
+
+// Points the process's temporary folder (TMP) at a folder of its own while it lives.
+class TemporaryFolderRedirect {
+public:
+    explicit TemporaryFolderRedirect(const std::wstring& folder) {
+        hadOld_ = GetEnvironmentVariableW(L"TMP", old_, MAX_PATH) != 0;
+        SetEnvironmentVariableW(L"TMP", folder.c_str());
+    }
+    ~TemporaryFolderRedirect() { SetEnvironmentVariableW(L"TMP", hadOld_ ? old_ : nullptr); }
+    TemporaryFolderRedirect(const TemporaryFolderRedirect&) = delete;
+    TemporaryFolderRedirect& operator=(const TemporaryFolderRedirect&) = delete;
+
+private:
+    wchar_t old_[MAX_PATH] = {};
+    bool hadOld_ = false;
+};
+
+TEST_F(CabinetTest, ExtractionTruncatesALeftoverCopy) {
+    testsupport::TempFolder temp;
+    TemporaryFolderRedirect redirect(temp.Path() + L"\\");
+    char folder[MAX_PATH] = {};
+    ASSERT_NE(GetTempPathA(MAX_PATH, folder), 0u);
+    // Unique names follow on from the last one handed out (or from the clock, when it has moved on): make longer
+    // leftover copies for the names that come next, until the next name is sure to be one of them.
+    const auto nextUnique = [&folder] {
+        char probe[MAX_PATH] = {};
+        if (!GetTempFileNameA(folder, "trustedjs", 0, probe)) return 0ul;
+        DeleteFileA(probe);
+        return std::stoul(std::string(PathFindFileNameA(probe)).substr(3), nullptr, 16);
+    };
+    const std::string leftover(4096, '#');
+    std::set<unsigned> made;
+    bool covered = false;
+    for (int round = 0; round < 20 && !covered; ++round) {
+        const unsigned long last = nextUnique();
+        covered = true;
+        for (unsigned k = 1; k <= 100; ++k) covered = covered && made.count((last + k) & 0xffff) != 0;
+        for (unsigned k = 1; k <= 300 && !covered; ++k) {
+            const unsigned unique = (last + k) & 0xffff;
+            if (unique == 0 || !made.insert(unique).second) continue;
+            char name[32];
+            std::snprintf(name, sizeof(name), "tru%x.js", unique);
+            temp.Write(std::wstring(name, name + strlen(name)), leftover);
+        }
+    }
+    ASSERT_TRUE(covered);
+
+    ASSERT_TRUE(ExtractTrustListFromCabinet(cabinet_, *installed_,
+                                            trusttest::TrustListFile(L"signed_list_v8.cab").c_str()));
+    EXPECT_EQ(testsupport::TempFolder::ReadAll(installedPath_),
+              testsupport::TempFolder::ReadAll(trusttest::TrustListFile(L"list_v8.js")));
 }
 
 }  // namespace
