@@ -5,6 +5,7 @@
 #include <wintrust.h>
 
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,9 @@ std::vector<wchar_t> ReadText(const wchar_t* name, DWORD flags) {
 }
 
 void Journal(const std::wstring& line) {
+    // Appends through separate handles are not atomic here: one writer at a time.
+    static std::mutex writer;
+    std::lock_guard<std::mutex> lock(writer);
     std::vector<wchar_t> file = ReadText(L"Journal", RRF_RT_REG_SZ);
     if (file.empty() || !file[0]) return;
     HANDLE h = CreateFileW(file.data(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
