@@ -96,12 +96,25 @@ public:
     ~LogFile() {
         if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
     }
-    // 0 or the code of CreateFileW. A file made new starts with the byte-order mark.
-    DWORD Open(const std::wstring& path, DWORD disposition) {
-        handle_ = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              disposition, FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_ARCHIVE, nullptr);
-        if (handle_ == INVALID_HANDLE_VALUE) return GetLastError();
-        return disposition == CREATE_ALWAYS ? Append(&kByteOrderMark, sizeof kByteOrderMark) : 0;
+    // Creates the file anew, starting with the byte-order mark. 0 or the code of CreateFileW.
+    DWORD Create(const std::wstring& path) {
+        if (!OpenWith(path, CREATE_ALWAYS)) return GetLastError();
+        return Append(&kByteOrderMark, sizeof kByteOrderMark);
+    }
+    // Opens the file for appending, creating a missing one (with the byte-order mark). A file that reached maxSize
+    // is closed again and reported full.
+    DWORD OpenForAppend(const std::wstring& path, DWORD maxSize, bool& full) {
+        full = false;
+        if (!OpenWith(path, OPEN_ALWAYS)) return GetLastError();
+        if (GetLastError() != ERROR_ALREADY_EXISTS) return Append(&kByteOrderMark, sizeof kByteOrderMark);
+        LARGE_INTEGER size{};
+        if (!GetFileSizeEx(handle_, &size)) return GetLastError();
+        if (size.LowPart >= maxSize) {
+            full = true;
+            CloseHandle(handle_);
+            handle_ = INVALID_HANDLE_VALUE;
+        }
+        return 0;
     }
     // Writes at the end of the file as it is at that moment, so another process appending to the same file between
     // a seek and the write cannot be overwritten.
@@ -114,6 +127,12 @@ public:
     }
 
 private:
+    bool OpenWith(const std::wstring& path, DWORD disposition) {
+        handle_ = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              disposition, FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_ARCHIVE, nullptr);
+        return handle_ != INVALID_HANDLE_VALUE;
+    }
+
     HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
@@ -258,8 +277,8 @@ bool CLogging::folderReady() {
 }
 
 // For an append the stored index is read again only when the per-log ini changed (its write time or size), so a
-// write costs one attribute query of the ini instead of a parse. A file is only ever created on a fresh reading:
-// two changes within one tick of the file clock could look like none.
+// write costs one attribute query of the ini instead of a parse. The ring only moves on from a fresh reading: two
+// changes within one tick of the file clock could look like none.
 DWORD CLogging::lastLogIndex(bool fresh) {
     if (unsavedIndex_) return *unsavedIndex_;
     WIN32_FILE_ATTRIBUTE_DATA facts;
@@ -293,33 +312,25 @@ std::wstring CLogging::logFilePath(DWORD index) const {
     return path + Basalt::Format(L"%0.3lu%s", index, kLogExtension);
 }
 
-CLogging::FileState CLogging::fileState(DWORD index) const {
-    if (index >= maxEntries_) return FileState::OutsideTheRing;
-    WIN32_FILE_ATTRIBUTE_DATA facts;
-    if (!GetFileAttributesExW(logFilePath(index).c_str(), GetFileExInfoStandard, &facts)) return FileState::Missing;
-    return facts.nFileSizeLow >= maxSize_ ? FileState::Full : FileState::Appendable;
-}
-
 DWORD CLogging::openLogFile(LogFile& file) {
     if (logFolder_.empty() || logName_.empty() || (suffix_ && suffix_->empty())) return ERROR_INVALID_PARAMETER;
     DWORD index = lastLogIndex(false);
-    FileState state = fileState(index);
-    if (state != FileState::Appendable) {
-        index = lastLogIndex(true);
-        state = fileState(index);
+    for (bool fresh = false;; fresh = true) {
+        if (index < maxEntries_) {
+            bool full = false;
+            const DWORD rc = file.OpenForAppend(logFilePath(index), maxSize_, full);
+            if (rc != 0 || !full) return rc;
+        }
+        // The ring moves on only from a fresh reading of the stored index.
+        if (fresh) break;
+        const DWORD stored = lastLogIndex(true);
+        if (stored == index) break;
+        index = stored;
     }
-    switch (state) {
-    case FileState::Appendable:
-        return file.Open(logFilePath(index), OPEN_EXISTING);
-    case FileState::Missing:
-        return file.Open(logFilePath(index), CREATE_ALWAYS);
-    default: {
-        const DWORD next = state == FileState::Full && index + 1 < maxEntries_ ? index + 1 : 0;
-        const DWORD rc = file.Open(logFilePath(next), CREATE_ALWAYS);
-        if (rc == 0) storeLastLogIndex(next);
-        return rc;
-    }
-    }
+    const DWORD next = index + 1 < maxEntries_ ? index + 1 : 0;
+    const DWORD rc = file.Create(logFilePath(next));
+    if (rc == 0) storeLastLogIndex(next);
+    return rc;
 }
 
 DWORD CLogging::formatLine(const wchar_t* file, const wchar_t* function, DWORD line, DWORD severity,

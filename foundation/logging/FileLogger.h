@@ -97,8 +97,6 @@ private:
     DWORD lastLogIndex(bool fresh);
     void storeLastLogIndex(DWORD index);
     std::wstring logFilePath(DWORD index) const;
-    enum class FileState { Appendable, Missing, Full, OutsideTheRing };
-    FileState fileState(DWORD index) const;
     DWORD openLogFile(LogFile& file);
     DWORD formatLine(const wchar_t* file, const wchar_t* function, DWORD line, DWORD severity,
                      const wchar_t* message, std::wstring& text) const;
