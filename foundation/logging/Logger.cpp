@@ -7,7 +7,9 @@
 #include <new>
 #include <string>
 
+#include "foundation/basalt/BasaltLogger.h"
 #include "foundation/basalt/Format.h"
+#include "foundation/logging/BasaltLogHandler.h"
 #include "foundation/logging/LogBuilder.h"
 #include "foundation/logging/LoggerTesting.h"
 #include "foundation/logging/LogStream.h"
@@ -45,11 +47,20 @@ void CreateLogger(LoggerHolder& holder, const wchar_t* applicationName, const wc
     if (!made) return;
     if (holder.logger) holder.logger->Release();
     holder.logger = created;
+
+    // From now on Basalt's own messages go to this logger too.
+    CBasaltLogHandler& bridge = CBasaltLogHandler::Instance();
+    if (Basalt::CLogger::RegisterHandler(&bridge) != 0) return;
+    if (holder.basaltHandler && holder.basaltHandler != &bridge)
+        Basalt::CLogger::UnregisterHandler(holder.basaltHandler);
+    holder.basaltHandler = &bridge;
 }
 
 void ReleaseLogger() {
     LoggerHolder* holder = g_holder.exchange(nullptr);
     if (holder) {
+        if (holder->basaltHandler) Basalt::CLogger::UnregisterHandler(holder->basaltHandler);
+        holder->basaltHandler = nullptr;
         if (holder->logger) holder->logger->Release();
         delete holder;
     }
@@ -99,6 +110,8 @@ LoggerHolder* GetLogger() {
     return GetLoggerInstance(g_identity.applicationName, g_identity.group, module, g_identity.host,
                              g_identity.mechanism);
 }
+
+LoggerHolder* CurrentLoggerHolder() { return g_holder.load(std::memory_order_acquire); }
 
 bool IsLogEnabled(DWORD severity) {
     LoggerHolder* holder = GetLogger();

@@ -33,6 +33,8 @@ void InitLogging(const wchar_t* applicationName, const wchar_t* group, HMODULE m
 LoggerHolder* GetLoggerInstance(const wchar_t* applicationName, const wchar_t* group, HMODULE module,
                                 const wchar_t* host, DWORD mechanism);
 LoggerHolder* GetLogger();
+// The holder if one exists now; never creates it (for clean-ups at exit).
+LoggerHolder* CurrentLoggerHolder();
 
 bool IsLogEnabled(DWORD severity);
 
