@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "foundation/basalt/ObfuscatedRegKey.h"
 #include "foundation/logging/FileLogger.h"
 
 namespace ETWLogging {
@@ -9,6 +10,22 @@ namespace ETWLogging {
 namespace {
 
 constexpr DWORD kFileMechanism = 1;
+constexpr wchar_t kLoggingKey[] = L"SOFTWARE\\Torvex\\Logging";
+constexpr wchar_t kMechanismValue[] = L"Logging Mechanism";
+
+// The mechanism the machine asks for: a reader's answer, else the scrambled value of the logging key (a missing
+// value reads 0). False when there is no reader and the key does not open.
+bool ConfiguredMechanism(CConfigReaderIf* reader, DWORD& mechanism) {
+    mechanism = 0;
+    if (reader) {
+        reader->getDword(kMechanismValue, mechanism);
+        return true;
+    }
+    Basalt::CObfuscatedRegKey key;
+    if (key.Open(HKEY_LOCAL_MACHINE, kLoggingKey, KEY_QUERY_VALUE) != ERROR_SUCCESS) return false;
+    key.QueryDWORDValue(kMechanismValue, mechanism);
+    return true;
+}
 
 // Opens a new logger and hands it to the out slot, or destroys it.
 bool OpenInto(CLoggingIf* fresh, const wchar_t* applicationName, const wchar_t* group, HMODULE module,
@@ -39,12 +56,15 @@ bool CDefaultLogBuilder::create(const wchar_t* group, HMODULE module, const wcha
     return createWithConfig(nullptr, group, module, host, mechanism, logger, reader);
 }
 
-// The file logger when the caller or the logging key asks for it. Every other answer means the ETW logger, which
-// this library does not have yet: no logger, and every site stays silent.
+// The file logger when the caller, the reader or the logging key asks for it. Every other answer (a missing key
+// included) means the ETW logger, which this library does not have yet: no logger, and every site stays silent.
 bool CDefaultLogBuilder::createWithConfig(const wchar_t* applicationName, const wchar_t* group, HMODULE module,
                                           const wchar_t* host, DWORD mechanism, CLoggingIf*& logger,
-                                          CConfigReaderIf*) {
-    if (mechanism != kFileMechanism) return false;
+                                          CConfigReaderIf* reader) {
+    if (mechanism != kFileMechanism) {
+        DWORD configured = 0;
+        if (!ConfiguredMechanism(reader, configured) || configured != kFileMechanism) return false;
+    }
     return CreateFileLogger(applicationName, group, module, host, logger);
 }
 

@@ -9,7 +9,9 @@
 
 #include "foundation/basalt/FileHelpers.h"
 #include "foundation/basalt/IniReader.h"
+#include "foundation/basalt/ObfuscatedRegKey.h"
 #include "tests/support/ProcessRunner.h"
+#include "tests/support/ScratchRegistry.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/WinePaths.h"
 
@@ -102,6 +104,36 @@ TEST(FileLoggerProgramTest, AProgramLeavesARingOfLogFiles) {
     EXPECT_EQ(newer.back(), continued[newer.size() - 1]);
     EXPECT_EQ(4, LineNumber(continued[continued.size() - 2], L"second"));
     EXPECT_EQ(older, LinesOf(file(1)));
+
+    Basalt::RemoveFolderTree(root.c_str());
+}
+
+// Mechanism 0: the program's logger follows the scrambled "Logging Mechanism" of the logging key.
+TEST(FileLoggerProgramTest, TheLoggingKeyChoosesTheFileLoggerForAProgram) {
+    const std::wstring root = LogsRoot();
+    const std::wstring log = root + L"\\wtclient\\file_logger_client\\file_logger_client000.log";
+    Basalt::RemoveFolderTree((root + L"\\wtclient").c_str());
+    const std::wstring program = testsupport::WindowsPathOf(FILE_LOGGER_CLIENT_EXE);
+    testsupport::ScratchRegistry registry;
+    registry.Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Torvex\\Logging");
+    const auto setMechanism = [](DWORD value) {
+        Basalt::CObfuscatedRegKey key;
+        ASSERT_EQ(ERROR_SUCCESS, key.Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Torvex\\Logging", KEY_SET_VALUE));
+        ASSERT_EQ(ERROR_SUCCESS, key.SetDWORDValue(L"Logging Mechanism", value));
+    };
+    testsupport::ProcessOptions options;
+
+    setMechanism(1);
+    options.arguments = L"3 keyed 0";
+    EXPECT_EQ(0u, testsupport::RunProcess(program, options).exitCode);
+    const std::vector<std::wstring> lines = LinesOf(log);
+    ASSERT_EQ(4u, lines.size());
+    EXPECT_EQ(2, LineNumber(lines[2], L"keyed"));
+
+    setMechanism(0);
+    options.arguments = L"3 unkeyed 0";
+    EXPECT_EQ(3u, testsupport::RunProcess(program, options).exitCode);
+    EXPECT_EQ(lines, LinesOf(log));
 
     Basalt::RemoveFolderTree(root.c_str());
 }
