@@ -128,6 +128,26 @@ TEST_F(IniReaderTest, WritesAreMirroredInMemoryWithTheSignedText) {
     EXPECT_EQ(4294967295u, value);
 }
 
+// The plain writers of the base reader store ordinary text entries, which a record reader lists but never answers.
+TEST_F(IniReaderTest, BaseWritersStorePlainText) {
+    const std::wstring path = temp_.File(L"plain.ini");
+    reader_.Load(path);
+    ASSERT_TRUE(reader_.Basalt::CBaseIniReader::SetDWORD(L"Config", L"Number", 4294967295u));
+    ASSERT_TRUE(reader_.Basalt::CBaseIniReader::SetString(L"Config", L"Text", L"words"));
+    const std::string bytes = TempFolder::ReadAll(path);
+    EXPECT_NE(std::string::npos, bytes.find("Number=-1"));
+    EXPECT_NE(std::string::npos, bytes.find("Text=words"));
+    std::wstring text;
+    EXPECT_FALSE(reader_.GetString(L"Config.Text", text));
+    std::map<std::wstring, std::wstring> section;
+    ASSERT_TRUE(reader_.GetSection(L"Config", section));
+    EXPECT_EQ(L"words", section[L"Text"]);
+    EXPECT_EQ(L"-1", section[L"Number"]);
+
+    CObfuscatedIniReader unloaded;
+    EXPECT_FALSE(unloaded.Basalt::CBaseIniReader::SetString(L"Config", L"Text", L"words"));
+}
+
 TEST_F(IniReaderTest, PlainEntriesAreListedButNotAnswered) {
     CObfuscatedIniReader& reader = Loaded("[Config]\r\nEnable=1\r\n");
     DWORD value = 7;
