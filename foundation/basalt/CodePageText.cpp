@@ -69,3 +69,20 @@ DWORD AnsiToWide(UINT codePage, const char* text, wchar_t* out, DWORD* count) {
     if (text == nullptr) return ERROR_INVALID_PARAMETER;
     return Basalt::AnsiToWideBounded(codePage, text, std::strlen(text), out, count);
 }
+
+namespace Basalt {
+
+DWORD ToOptionalAnsi(UINT codePage, const wchar_t* text, std::string& storage, const char*& converted) {
+    converted = nullptr;
+    if (text == nullptr || *text == L'\0') return ERROR_SUCCESS;
+    DWORD count = 0;
+    DWORD rc = WideToAnsi(codePage, text, nullptr, &count);
+    if (rc != ERROR_SUCCESS) return rc;
+    storage.resize(count);
+    rc = WideToAnsi(codePage, text, storage.data(), &count);
+    if (rc != ERROR_SUCCESS) return rc;
+    converted = storage.c_str();
+    return ERROR_SUCCESS;
+}
+
+}  // namespace Basalt

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <string>
 
 DWORD WideToAnsi(UINT codePage, const wchar_t* text, char* out, DWORD* count);
 DWORD AnsiToWide(UINT codePage, const char* text, wchar_t* out, DWORD* count);
@@ -19,5 +20,9 @@ namespace Basalt {
 // the terminator is added to the result.
 DWORD WideToAnsiBounded(UINT codePage, const wchar_t* text, std::size_t length, char* out, DWORD* count);
 DWORD AnsiToWideBounded(UINT codePage, const char* text, std::size_t length, wchar_t* out, DWORD* count);
+
+// A key path or value name for the ANSI registry calls: a null or empty text stays absent (converted = nullptr),
+// otherwise its form in the code page is kept in `storage` and converted points at it. WideToAnsi's codes.
+DWORD ToOptionalAnsi(UINT codePage, const wchar_t* text, std::string& storage, const char*& converted);
 
 }  // namespace Basalt

@@ -43,20 +43,6 @@ DWORD WritePlain(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD
                                              static_cast<DWORD>(stored.size())));
 }
 
-// A null or empty text stays absent (nullptr); otherwise its ANSI form in `ansi`.
-DWORD ToAnsi(const wchar_t* text, std::string& ansi, const char*& converted) {
-    converted = nullptr;
-    if (text == nullptr || *text == L'\0') return ERROR_SUCCESS;
-    DWORD count = 0;
-    DWORD rc = WideToAnsi(CP_THREAD_ACP, text, nullptr, &count);
-    if (rc != ERROR_SUCCESS) return rc;
-    ansi.resize(count);
-    rc = WideToAnsi(CP_THREAD_ACP, text, ansi.data(), &count);
-    if (rc != ERROR_SUCCESS) return rc;
-    converted = ansi.c_str();
-    return ERROR_SUCCESS;
-}
-
 }  // namespace
 
 REGSAM QzRegViewAccess(DWORD flags, REGSAM rights) {
@@ -97,8 +83,8 @@ DWORD QzRegReadValueExW(HKEY root, const wchar_t* path, const wchar_t* name, DWO
         std::string pathText, nameText;
         const char* ansiPath;
         const char* ansiName;
-        if ((rc = ToAnsi(path, pathText, ansiPath)) != ERROR_SUCCESS) return rc;
-        if ((rc = ToAnsi(name, nameText, ansiName)) != ERROR_SUCCESS) return rc;
+        if ((rc = Basalt::ToOptionalAnsi(CP_THREAD_ACP, path, pathText, ansiPath)) != ERROR_SUCCESS) return rc;
+        if ((rc = Basalt::ToOptionalAnsi(CP_THREAD_ACP, name, nameText, ansiName)) != ERROR_SUCCESS) return rc;
         Basalt::RegKeyHolder holder;
         rc = static_cast<DWORD>(holder.Open(root, ansiPath, QzRegViewAccess(flags, KEY_READ)));
         if (rc == ERROR_SUCCESS) rc = ReadScrambledRegValue(holder, ansiName, type, data, size, flags, true);
