@@ -74,6 +74,10 @@ public:
 #undef QZUTIL_SLOT
 
 private:
+    bool LoadFromInstallDir();
+    // The highest version folder below "<platform>qzutil"; an administrator's process records it.
+    bool LoadFromVersionFolder(const wchar_t* platform);
+
     const QzAdminCheck& adminCheck_;
 };
 
