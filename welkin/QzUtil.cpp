@@ -6,10 +6,12 @@
 #include <memory>
 #include <string>
 
+#include "foundation/basalt/FindHandle.h"
 #include "foundation/basalt/Format.h"
-#include "foundation/basalt/ProcAddress.h"
 #include "foundation/basalt/RegValueCodec.h"
+#include "foundation/basalt/ProcAddress.h"
 #include "foundation/trust/ModuleTrust.h"
+#include "welkin/FolderText.h"
 #include "welkin/QzRegWriter.h"
 
 namespace {
@@ -22,21 +24,6 @@ constexpr size_t kSearchChars = 520;
 constexpr DWORD kUnhandledException = 574;  // ERROR_UNHANDLED_EXCEPTION
 
 const QzAdminCheck kTokenAdminCheck;
-
-class FindHandle {
-public:
-    explicit FindHandle(HANDLE handle) : handle_(handle) {}
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-    ~FindHandle() {
-        if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
-    }
-    bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 class TokenHandle {
 public:
@@ -56,19 +43,6 @@ private:
 struct SidFree {
     void operator()(void* sid) const { FreeSid(sid); }
 };
-
-// A REG_SZ value of at most `bytes` bytes, terminated; empty when unreadable, of another type or empty.
-std::wstring ReadFolderValue(const wchar_t* key, const wchar_t* name, DWORD bytes) {
-    std::wstring text(bytes / sizeof(wchar_t) + 1, L'\0');
-    DWORD type = REG_NONE;
-    DWORD size = bytes;
-    if (QzRegReadValueExW(HKEY_LOCAL_MACHINE, key, name, &type, reinterpret_cast<BYTE*>(text.data()), &size,
-                          kQzRegView64) != ERROR_SUCCESS ||
-        type != REG_SZ)
-        return std::wstring();
-    text.resize(std::wcslen(text.c_str()));
-    return text;
-}
 
 struct Version {
     unsigned long part[4];
@@ -177,7 +151,7 @@ BOOL FindHighestVersionFolder(const wchar_t* parent, wchar_t* out, size_t capaci
     const std::wstring pattern = Basalt::Format(L"%s\\*,*,*,*", parent);
     if (pattern.size() >= kSearchChars) return FALSE;
     WIN32_FIND_DATAW found;
-    FindHandle search(FindFirstFileW(pattern.c_str(), &found));
+    Basalt::FindHandle search(FindFirstFileW(pattern.c_str(), &found));
     if (!search.Valid()) return FALSE;
     std::wstring best;
     Version bestVersion = {};
@@ -207,17 +181,7 @@ DWORD GetPlatformFolder(wchar_t* out, size_t capacity, bool trailingBackslash) {
         }
         folder = std::wstring(common) + L"\\Torvex\\Platform";
     }
-    const bool endsInBackslash = !folder.empty() && folder.back() == L'\\';
-    if (endsInBackslash && !trailingBackslash) folder.pop_back();
-    if (!endsInBackslash && trailingBackslash) folder.push_back(L'\\');
-    const wchar_t* text = folder.c_str();
-    if (*text == L'"') ++text;
-    if (std::wcslen(text) >= capacity) {
-        out[0] = L'\0';
-        return ERROR_INSUFFICIENT_BUFFER;
-    }
-    std::wmemcpy(out, text, std::wcslen(text) + 1);
-    return ERROR_SUCCESS;
+    return CopyFolderText(folder, out, capacity, trailingBackslash);
 }
 
 BOOL IsUserAdmin(CQzUtil&, BOOL* presentNotEnabled) {

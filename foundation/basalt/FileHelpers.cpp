@@ -5,6 +5,8 @@
 
 #include <vector>
 
+#include "foundation/basalt/FindHandle.h"
+
 namespace Basalt {
 
 namespace {
@@ -13,21 +15,6 @@ constexpr wchar_t kLongPathPrefix[] = L"\\\\?\\";
 constexpr size_t kLongPathPrefixLength = 4;
 
 bool HasLongPathPrefix(const std::wstring& path) { return path.compare(0, kLongPathPrefixLength, kLongPathPrefix) == 0; }
-
-class FindHandle {
-public:
-    explicit FindHandle(HANDLE handle) : handle_(handle) {}
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-    ~FindHandle() {
-        if (valid()) FindClose(handle_);
-    }
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 std::wstring FullPathOf(const std::wstring& path) {
     std::vector<wchar_t> buffer(MAX_PATH);
@@ -95,7 +82,7 @@ bool DeleteMatchingFiles(const wchar_t* pattern, bool recurse) {
 
     WIN32_FIND_DATAW found;
     FindHandle search(FindFirstFileW(pattern, &found));
-    if (!search.valid()) return false;
+    if (!search.Valid()) return false;
     bool allDeleted = true;
     do {
         const std::wstring name(found.cFileName);
@@ -111,7 +98,7 @@ bool DeleteMatchingFiles(const wchar_t* pattern, bool recurse) {
         if (found.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
             SetFileAttributesW(full.c_str(), found.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
         if (!DeleteFileW(full.c_str())) allDeleted = false;
-    } while (FindNextFileW(search.get(), &found));
+    } while (FindNextFileW(search.Get(), &found));
     return allDeleted;
 }
 
