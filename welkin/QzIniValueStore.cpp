@@ -101,11 +101,14 @@ DWORD CQzIniValueStore::QueryValue(const wchar_t* name, DWORD* type, BYTE* buffe
             if (rc != ERROR_SUCCESS) return rc;
             return Utf8ToCaller(reinterpret_cast<const char*>(scratch.get()), plain, buffer, size);
         }
+        // Read beside the caller's buffer: a datum that fails its checks leaves no output.
         *size = header.length;
+        if (!EnsureBuffer(header.length)) return ERROR_NOT_ENOUGH_MEMORY;
         SetLastError(ERROR_SUCCESS);
-        if (!GetPrivateProfileStructA(sectionName, datumName, buffer, header.length, file)) return FailedRead();
+        if (!GetPrivateProfileStructA(sectionName, datumName, scratch.get(), header.length, file))
+            return FailedRead();
         DWORD plain = header.length;
-        return DecodeValue(buffer, header.length, nullptr, buffer, header, &plain);
+        return DecodeValue(scratch.get(), header.length, nullptr, buffer, header, &plain);
     }
 
     if (header.type == REG_DWORD) {
