@@ -1,5 +1,7 @@
 #include "welkin/FolderText.h"
 
+#include <shlobj.h>
+
 #include <cwchar>
 
 #include "foundation/basalt/RegValueCodec.h"
@@ -15,6 +17,12 @@ std::wstring ReadFolderValue(const wchar_t* key, const wchar_t* name, DWORD byte
         return std::wstring();
     text.resize(std::wcslen(text.c_str()));
     return text;
+}
+
+std::wstring ShellFolderWith(int csidl, const wchar_t* tail) {
+    wchar_t folder[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, folder))) return std::wstring();
+    return std::wstring(folder) + tail;
 }
 
 DWORD CopyFolderText(std::wstring folder, wchar_t* out, size_t capacity, bool trailing) {

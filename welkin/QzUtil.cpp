@@ -173,13 +173,10 @@ BOOL FindHighestVersionFolder(const wchar_t* parent, wchar_t* out, size_t capaci
 DWORD GetPlatformFolder(wchar_t* out, size_t capacity, bool trailingBackslash) {
     if (!out || capacity == 0) return ERROR_INVALID_PARAMETER;
     std::wstring folder = ReadFolderValue(kKVRKey, L"CommonFiles Dir", 1040);
+    if (folder.empty()) folder = ShellFolderWith(CSIDL_PROGRAM_FILES_COMMON, L"\\Torvex\\Platform");
     if (folder.empty()) {
-        wchar_t common[kPathChars] = {};
-        if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES_COMMON, nullptr, SHGFP_TYPE_CURRENT, common))) {
-            out[0] = L'\0';
-            return ERROR_NO_DATA;
-        }
-        folder = std::wstring(common) + L"\\Torvex\\Platform";
+        out[0] = L'\0';
+        return ERROR_NO_DATA;
     }
     return CopyFolderText(folder, out, capacity, trailingBackslash);
 }

@@ -6,7 +6,10 @@
 #include <new>
 #include <string>
 
-#include "foundation/basalt/RegValueCodec.h"
+#include "foundation/basalt/CodePageText.h"
+#include "foundation/basalt/FindHandle.h"
+#include "foundation/basalt/RegKeyHolder.h"
+#include "welkin/FolderText.h"
 
 namespace {
 
@@ -15,36 +18,6 @@ constexpr DWORD kInstallDirBytes = 1040;
 constexpr size_t kClassServerChars = 520;
 constexpr wchar_t kKVRKey[] = L"SOFTWARE\\Torvex\\KVR";
 constexpr wchar_t kKVRClassId[] = L"{7323885B-407F-4839-9695-96F545FF6286}";
-
-class FindHandle {
-public:
-    explicit FindHandle(HANDLE handle) : handle_(handle) {}
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-    ~FindHandle() {
-        if (Valid()) FindClose(handle_);
-    }
-    bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
-
-class RegKey {
-public:
-    RegKey() = default;
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-    ~RegKey() {
-        if (key_) RegCloseKey(key_);
-    }
-    HKEY* Out() { return &key_; }
-    HKEY Get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
 
 void ClearReadOnly(const wchar_t* path) {
     const DWORD attributes = GetFileAttributesW(path);
@@ -62,18 +35,9 @@ bool IsDotName(const wchar_t* name) { return name[0] == L'.'; }
 // The kind test of CheckPathType and FileExists: the attributes of the first match, or the search's error.
 DWORD FirstMatch(const wchar_t* path, DWORD& attributes) {
     WIN32_FIND_DATAW found;
-    FindHandle search(FindFirstFileW(path, &found));
+    Basalt::FindHandle search(FindFirstFileW(path, &found));
     if (!search.Valid()) return GetLastError();
     attributes = found.dwFileAttributes;
-    return ERROR_SUCCESS;
-}
-
-DWORD CopyOrEmpty(const std::wstring& text, wchar_t* buffer, size_t capacity) {
-    if (text.size() >= capacity) {
-        buffer[0] = L'\0';
-        return ERROR_INSUFFICIENT_BUFFER;
-    }
-    CopyToBuffer(text.c_str(), buffer, capacity);
     return ERROR_SUCCESS;
 }
 
@@ -138,7 +102,7 @@ BOOL DeleteDirectoryTree(const wchar_t* pattern, bool recurse) {
     const std::wstring folder = patternText.substr(0, slash + 1);
 
     WIN32_FIND_DATAW found;
-    FindHandle search(FindFirstFileW(pattern, &found));
+    Basalt::FindHandle search(FindFirstFileW(pattern, &found));
     if (!search.Valid()) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
@@ -196,45 +160,34 @@ size_t CopyToBuffer(const wchar_t* text, wchar_t* buffer, size_t capacity) {
 
 DWORD GetKVRInstallDir(wchar_t* buffer, size_t capacity, bool trailingBackslash) {
     if (buffer == nullptr || capacity == 0) return ERROR_INVALID_PARAMETER;
-    std::wstring folder;
-    wchar_t installDir[kInstallDirBytes / sizeof(wchar_t)] = {};
-    DWORD type = REG_NONE;
-    DWORD size = sizeof installDir - sizeof(wchar_t);
+    std::wstring folder = ReadFolderValue(kKVRKey, L"Install Dir", kInstallDirBytes);
     wchar_t server[kClassServerChars] = {};
-    if (QzRegReadValueExW(HKEY_LOCAL_MACHINE, kKVRKey, L"Install Dir", &type, reinterpret_cast<BYTE*>(installDir),
-                          &size, kQzRegView64) == ERROR_SUCCESS &&
-        type == REG_SZ && installDir[0] != L'\0') {
-        folder = installDir;
-    } else if (ModulePathFromCLSID(kKVRClassId, server, kClassServerChars)) {
+    if (folder.empty() && ModulePathFromCLSID(kKVRClassId, server, kClassServerChars)) {
         folder = server;
         const size_t slash = folder.rfind(L'\\');
         folder.resize(slash == std::wstring::npos ? 0 : slash + 1);
     }
+    if (folder.empty()) folder = ShellFolderWith(CSIDL_PROGRAM_FILES, L"\\Torvex\\KVR");
     if (folder.empty()) {
-        wchar_t programFiles[MAX_PATH] = {};
-        if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, programFiles))) {
-            buffer[0] = L'\0';
-            return ERROR_NO_DATA;
-        }
-        folder = std::wstring(programFiles) + L"\\Torvex\\KVR";
+        buffer[0] = L'\0';
+        return ERROR_NO_DATA;
     }
-    const bool endsInBackslash = !folder.empty() && folder.back() == L'\\';
-    if (endsInBackslash && !trailingBackslash) folder.pop_back();
-    if (!endsInBackslash && trailingBackslash) folder.push_back(L'\\');
-    if (!folder.empty() && folder.front() == L'"') folder.erase(0, 1);
-    return CopyOrEmpty(folder, buffer, capacity);
+    return CopyFolderText(folder, buffer, capacity, trailingBackslash);
 }
 
 bool ModulePathFromCLSID(const wchar_t* classId, wchar_t* buffer, size_t capacity) {
     if (classId == nullptr || buffer == nullptr || capacity == 0) return false;
     buffer[0] = L'\0';
     const std::wstring id = classId[0] == L'{' ? std::wstring(classId) : L"{" + std::wstring(classId) + L"}";
-    for (const wchar_t* suffix : {L"\\InprocServer32", L"\\LocalServer32"}) {
-        const std::wstring path = L"CLSID\\" + id + suffix;
-        RegKey key;
+    for (const char* suffix : {"\\InprocServer32", "\\LocalServer32"}) {
+        std::string storage;
+        const char* ansiId = nullptr;
+        if (Basalt::ToOptionalAnsi(CP_THREAD_ACP, id.c_str(), storage, ansiId) != ERROR_SUCCESS) return false;
+        const std::string path = std::string("CLSID\\") + ansiId + suffix;
+        Basalt::RegKeyHolder key;
         bool opened = false;
         for (REGSAM access : {KEY_QUERY_VALUE, KEY_QUERY_VALUE | KEY_WOW64_32KEY, KEY_QUERY_VALUE | KEY_WOW64_64KEY}) {
-            if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, access, key.Out()) == ERROR_SUCCESS) {
+            if (key.Open(HKEY_CLASSES_ROOT, path.c_str(), access) == ERROR_SUCCESS) {
                 opened = true;
                 break;
             }
@@ -244,7 +197,7 @@ bool ModulePathFromCLSID(const wchar_t* classId, wchar_t* buffer, size_t capacit
         DWORD type = REG_NONE;
         DWORD size = static_cast<DWORD>((capacity - 1) * sizeof(wchar_t));
         std::wstring text(capacity, L'\0');
-        if (RegQueryValueExW(key.Get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size) !=
+        if (RegQueryValueExW(key.Key(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size) !=
                 ERROR_SUCCESS ||
             (type != REG_SZ && type != REG_EXPAND_SZ))
             continue;
