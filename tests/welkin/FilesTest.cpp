@@ -144,6 +144,23 @@ TEST_F(FilesTest, TreeDeletionSkipsDotFoldersAndDefersALockedFile) {
     for (const wchar_t* bad : {L"", L"a\\*", L"*.*"}) EXPECT_FALSE(DeleteDirectoryTree(bad, true)) << bad;
 }
 
+// A path cut to 260 characters would name another entry (or none, and the miss would count as done).
+TEST_F(FilesTest, TreeDeletionReportsAnEntryWhosePathIsTooLong) {
+    const std::wstring tree = folder_.File(L"long");
+    ASSERT_TRUE(CreateDirectoryW(tree.c_str(), nullptr));
+    const std::wstring longPath = tree + L"\\" + std::wstring(270 - tree.size(), L'n');
+    const std::wstring extended = L"\\\\?\\" + longPath;
+    HANDLE file = CreateFileW(extended.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    CloseHandle(file);
+    const std::wstring other = folder_.Write(L"long\\short.txt", "x");
+
+    EXPECT_FALSE(DeleteDirectoryTree((tree + L"\\*.*").c_str(), false));
+    EXPECT_TRUE(Exists(extended));
+    EXPECT_FALSE(Exists(other));
+    DeleteFileW(extended.c_str());
+}
+
 TEST_F(FilesTest, RemoveDirectoryForceRemovesAFolderAndRefusesADriveRoot) {
     folder_.Write(L"gone\\sub\\file.txt", "x");
     const std::wstring gone = folder_.File(L"gone");

@@ -336,7 +336,22 @@ TEST_F(KeyRepairTest, RepairNeedsAnOpenKeyAndEveryFunction) {
     EXPECT_FALSE(Find(DaclOf(child_), kEveryone));
 }
 
-TEST(BuildGrantAccessAclTest, RefusesMissingOutputs) {
+// A SID allocation that fails without a last error, as a stand-in function of the table.
+BOOL WINAPI SilentlyFailingAllocateSid(PSID_IDENTIFIER_AUTHORITY, BYTE, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD,
+                                       DWORD, DWORD, PSID*) {
+    SetLastError(ERROR_SUCCESS);
+    return FALSE;
+}
+
+class SilentSidBinder : public Basalt::AdvapiBinder {
+public:
+    void* Resolve(HMODULE module, const char* name) override {
+        if (std::string(name) == "AllocateAndInitializeSid") return reinterpret_cast<void*>(&SilentlyFailingAllocateSid);
+        return AdvapiBinder::Resolve(module, name);
+    }
+};
+
+TEST(BuildGrantAccessAclTest, RefusesMissingOutputsAndNeverHandsOutAFailure) {
     CAdvapiFunctions functions;
     ASSERT_TRUE(functions.Load());
     PACL acl = nullptr;
@@ -348,6 +363,14 @@ TEST(BuildGrantAccessAclTest, RefusesMissingOutputs) {
               BuildGrantAccessAcl(functions, nullptr, &acl, nullptr, &sid, GENERIC_ALL));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
               BuildGrantAccessAcl(functions, nullptr, &acl, &descriptor, nullptr, GENERIC_ALL));
+
+    // A failure that leaves no last error is still a failure, with nothing handed out.
+    CAdvapiFunctions silent(std::make_shared<SilentSidBinder>());
+    ASSERT_TRUE(silent.Load());
+    EXPECT_NE(static_cast<DWORD>(ERROR_SUCCESS), BuildGrantAccessAcl(silent, nullptr, &acl, &descriptor, &sid, GENERIC_ALL));
+    EXPECT_EQ(nullptr, acl);
+    EXPECT_EQ(nullptr, descriptor);
+    EXPECT_EQ(nullptr, sid);
 }
 
 }  // namespace
