@@ -1,4 +1,4 @@
-#include "welkin/ProcessHelper.h"
+#include "welkin/processhelper.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,5 @@
+#include <windows.h>
+
+#include "welkin/welkin.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return RunWelkin(); }

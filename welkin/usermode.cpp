@@ -1,0 +1,239 @@
+// The OEM-configured UserMode commands: counted down, started, waited for and retired from the registry.
+#include <string>
+#include <vector>
+
+#include "foundation/basalt/Format.h"
+#include "foundation/basalt/RegValueCodec.h"
+#include "foundation/logging/LogStream.h"
+#include "welkin/QzRegWriter.h"
+#include "welkin/processhelper.h"
+#include "welkin/welkinmodule.h"
+
+using ETWLogging::kSeverityInformation;
+using ETWLogging::kSeverityNormal;
+using ETWLogging::LogLine;
+
+namespace {
+
+constexpr DWORD kRunCommandBytes = 1040;
+constexpr DWORD kCurDirBytes = 520;
+constexpr DWORD kCmdArgsBytes = 1300;
+constexpr size_t kSubkeyNameChars = 520;
+constexpr size_t kCommandPathChars = 259;
+
+// A string value of a command, read as a scrambled record where it is one; too long or absent reads as empty.
+std::wstring ReadText(const std::wstring& path, const wchar_t* name, DWORD capacityBytes) {
+    std::vector<wchar_t> text(capacityBytes / sizeof(wchar_t) + 1, L'\0');
+    DWORD size = capacityBytes;
+    if (QzRegReadValueExW(HKEY_LOCAL_MACHINE, path.c_str(), name, nullptr, reinterpret_cast<BYTE*>(text.data()),
+                          &size, kQzRegRecord) != ERROR_SUCCESS)
+        return std::wstring();
+    return std::wstring(text.data());
+}
+
+DWORD ReadNumber(const std::wstring& path, const wchar_t* name) {
+    DWORD number = 0;
+    DWORD size = sizeof number;
+    if (QzRegReadValueExW(HKEY_LOCAL_MACHINE, path.c_str(), name, nullptr, reinterpret_cast<BYTE*>(&number), &size,
+                          kQzRegRecord) != ERROR_SUCCESS)
+        return 0;
+    return number;
+}
+
+// The working folder: "curdir" with its first two "%s" replaced by the two texts. The registry text is never used
+// as a format; any other character, '%' included, stays as it is.
+std::wstring WorkingFolder(const std::wstring& curdir, const wchar_t* first, const wchar_t* second) {
+    std::wstring folder;
+    int substituted = 0;
+    for (size_t i = 0; i < curdir.size(); ++i) {
+        if (substituted < 2 && curdir[i] == L'%' && i + 1 < curdir.size() && curdir[i + 1] == L's') {
+            folder += substituted++ == 0 ? first : second;
+            ++i;
+        } else {
+            folder += curdir[i];
+        }
+    }
+    return folder;
+}
+
+class KeyHandle {
+public:
+    KeyHandle() = default;
+    KeyHandle(const KeyHandle&) = delete;
+    KeyHandle& operator=(const KeyHandle&) = delete;
+    ~KeyHandle() {
+        if (key_) RegCloseKey(key_);
+    }
+    HKEY* out() { return &key_; }
+    HKEY get() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+// "%s\%s" of the key and a subkey name; empty when it would not fit a command path (a cut path names another key).
+std::wstring SubkeyPath(const wchar_t* key, const wchar_t* name) {
+    std::wstring path = std::wstring(key) + L"\\" + name;
+    return path.size() <= kCommandPathChars ? path : std::wstring();
+}
+
+class CurrentFolderScope {
+public:
+    explicit CurrentFolderScope(const wchar_t* folder) {
+        saved_.resize(1300);
+        const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(saved_.size()), saved_.data());
+        saved_.resize(length < 1300 ? length : 0);
+        SetCurrentDirectoryW(folder);
+    }
+    ~CurrentFolderScope() {
+        if (!saved_.empty()) SetCurrentDirectoryW(saved_.c_str());
+    }
+    CurrentFolderScope(const CurrentFolderScope&) = delete;
+    CurrentFolderScope& operator=(const CurrentFolderScope&) = delete;
+
+private:
+    std::wstring saved_;
+};
+
+}  // namespace
+
+int CwelkinModule::ApplyUserModeSettings(const wchar_t* userModeKey) {
+    int result = 0;
+    std::vector<std::wstring> deleteQueue;
+    CQzProcessHelper helper;
+
+    LogLine(kSeverityNormal, LOG_HERE) << L"Open registry key " << userModeKey;
+    KeyHandle key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, userModeKey, 0, KEY_ALL_ACCESS, key.out()) != ERROR_SUCCESS) {
+        LogLine(kSeverityNormal, LOG_HERE) << L"Error open registry key " << userModeKey;
+        return 0;
+    }
+    LogLine(kSeverityNormal, LOG_HERE) << L"Enumerate subkeys for " << userModeKey;
+    DWORD subkeys = 0;
+    if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr) != ERROR_SUCCESS) {
+        LogLine(kSeverityNormal, LOG_HERE) << L"Enumerate subkeys failed for " << userModeKey;
+        return 0;
+    }
+    if (subkeys == 0) {
+        LogLine(kSeverityNormal, LOG_HERE) << L"No subkeys exist for " << userModeKey;
+        return 0;
+    }
+    LogLine(kSeverityNormal, LOG_HERE) << L"subkeys exist for " << userModeKey << L". Count = " << subkeys;
+
+    for (DWORD index = 0; index < subkeys; ++index) {
+        wchar_t name[kSubkeyNameChars] = {};
+        DWORD nameChars = kSubkeyNameChars;
+        const LONG enumerated =
+            RegEnumKeyExW(key.get(), index, name, &nameChars, nullptr, nullptr, nullptr, nullptr);
+        if (enumerated != ERROR_SUCCESS) {
+            RequestAnotherRun();
+            LogLine(kSeverityNormal, LOG_HERE) << L"RegEnumKeyExW failed. Counter = " << index << L" . Error = "
+                                               << static_cast<DWORD>(enumerated);
+            break;
+        }
+        const std::wstring path = SubkeyPath(userModeKey, name);
+        if (path.empty()) {
+            LogLine(kSeverityNormal, LOG_HERE) << L"Skipping registry key with too long a path : " << name;
+            continue;
+        }
+
+        const std::wstring command = ReadText(path, L"runcmd", kRunCommandBytes);
+        LogLine(kSeverityNormal, LOG_HERE) << L"registry value is " << command.c_str();
+        DWORD bootCount = ReadNumber(path, L"bootcount");
+        LogLine(kSeverityNormal, LOG_HERE) << L"registry value is " << bootCount;
+        if (bootCount != 0) --bootCount;
+        LogLine(kSeverityNormal, LOG_HERE) << L"Boot count after decrementing by 1 is " << bootCount;
+        QzRegWriteValueExW(HKEY_LOCAL_MACHINE, path.c_str(), L"bootcount", REG_DWORD,
+                           reinterpret_cast<const BYTE*>(&bootCount), sizeof bootCount, kQzRegRecord);
+        if (!command.empty() && bootCount > 0) RequestAnotherRun();
+        if (command.empty() || bootCount > 0) {
+            LogLine(kSeverityNormal, LOG_HERE) << L"No action for >> : " << command.c_str();
+            continue;
+        }
+
+        const std::wstring curdir = ReadText(path, L"curdir", kCurDirBytes);
+        const std::wstring arguments = ReadText(path, L"cmdargs", kCmdArgsBytes);
+        const bool wait = ReadNumber(path, L"wait") != 0;
+
+        std::wstring folder = WorkingFolder(curdir, languageCode, value);
+        LogLine(kSeverityNormal, LOG_HERE) << L"cur dir is >> : " << folder.c_str();
+        LogLine(kSeverityNormal, LOG_HERE) << L"Run command >> : " << command.c_str();
+        LogLine(kSeverityNormal, LOG_HERE) << L"Arguments >> : " << arguments.c_str();
+        if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+
+        std::wstring fullArguments = command.find(L"qzinst") != std::wstring::npos
+                                         ? Basalt::Format(L" /WorkingDir=\"%s\" %s", folder.c_str(), arguments.c_str())
+                                         : Basalt::Format(L" %s", arguments.c_str());
+        LogLine(kSeverityInformation, LOG_HERE) << L" szFullArgsToRun : " << fullArguments.c_str();
+        LogLine(kSeverityNormal, LOG_HERE) << L"Wait >> : " << wait;
+
+        DWORD exitCode = 0;
+        {
+            CurrentFolderScope inFolder(folder.c_str());
+            exitCode = helper._CreateProcessAndWaitEx(command.c_str(), fullArguments.data(), folder.c_str(), wait);
+        }
+        setOemMgrAllowedToRunFlag(1);
+
+        if (exitCode <= 1) {
+            LogLine(kSeverityNormal, LOG_HERE) << L"add to delete queue (registry key) >> :" << path.c_str();
+            deleteQueue.push_back(path);
+        } else {
+            result = -1;
+            LogLine(kSeverityNormal, LOG_HERE) << L"retry again (registry key) >> :" << path.c_str();
+        }
+    }
+
+    for (const std::wstring& path : deleteQueue) {
+        LogLine(kSeverityNormal, LOG_HERE) << L"deleting registry key : " << path.c_str();
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
+    }
+    return result;
+}
+
+void CwelkinModule::DeleteAlternareUserModeSettings(const wchar_t* userModeKey) {
+    LogLine(kSeverityNormal, LOG_HERE)
+        << L"CwelkinModule::DeleteUserModeSettings:: Delete the UserMode reg keys from laternate location of: "
+        << userModeKey;
+    KeyHandle key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, userModeKey, 0, KEY_ALL_ACCESS, key.out()) != ERROR_SUCCESS) {
+        LogLine(kSeverityNormal, LOG_HERE)
+            << L"CwelkinModule::DeleteAlternareUserModeSettings::Error open registry key " << userModeKey;
+        return;
+    }
+    DWORD subkeys = 0;
+    if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr) != ERROR_SUCCESS ||
+        subkeys == 0) {
+        LogLine(kSeverityNormal, LOG_HERE)
+            << L"CwelkinModule::DeleteAlternareUserModeSettings:: No subkeys exist for " << userModeKey;
+        return;
+    }
+    std::vector<std::wstring> deleteQueue;
+    for (DWORD index = 0; index < subkeys; ++index) {
+        wchar_t name[kSubkeyNameChars] = {};
+        DWORD nameChars = kSubkeyNameChars;
+        const LONG enumerated =
+            RegEnumKeyExW(key.get(), index, name, &nameChars, nullptr, nullptr, nullptr, nullptr);
+        if (enumerated != ERROR_SUCCESS) {
+            LogLine(kSeverityNormal, LOG_HERE)
+                << L"CwelkinModule::DeleteAlternareUserModeSettings:: RegEnumKeyExW failed. Counter = " << index
+                << L" . Error = " << static_cast<DWORD>(enumerated);
+            return;
+        }
+        const std::wstring path = SubkeyPath(userModeKey, name);
+        if (path.empty()) continue;
+        const std::wstring command = ReadText(path, L"runcmd", kRunCommandBytes);
+        if (command.empty()) {
+            LogLine(kSeverityNormal, LOG_HERE) << L"CwelkinModule::DeleteAlternareUserModeSettings::No action for >> : "
+                                               << command.c_str();
+            continue;
+        }
+        deleteQueue.push_back(path);
+    }
+    for (const std::wstring& path : deleteQueue) {
+        LogLine(kSeverityNormal, LOG_HERE)
+            << L"CwelkinModule::DeleteAlternareUserModeSettings::deleting registry key : " << path.c_str();
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
+    }
+}

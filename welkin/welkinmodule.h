@@ -1,0 +1,97 @@
+#pragma once
+// The OEM manager's module: one per process, on wWinMain's stack for the whole run. It owns the binding of the
+// suite's utility library (its base), the single-instance mutex, the registry family chosen once at construction
+// (the KVR family when that product's 32-bit uninstall entry is readable, else the Halvard family) with the table of
+// key paths that follows from it, and the text fields that the first-run steps fill and later steps read.
+// Run is the main logic: gates, UserMode commands, completion of the OOBE work and the run flag written back.
+#include <windows.h>
+
+#include "welkin/QzUtil.h"
+
+enum WelkinKeyRole {
+    kKeyManage,
+    kKeyOem,
+    kKeyUserMode,
+    kKeyUserModeKVR,
+    kKeyMUI,
+    kKeyLangList,
+    kKeyAppList,
+    kKeyQueryParams,
+    kKeySubstitute,
+    kKeyOemInfo,
+    kKeyRoleCount
+};
+
+inline constexpr wchar_t kKVROemKey[] = L"Software\\Torvex\\KVR\\Oem";
+inline constexpr wchar_t kHalvardOemKey[] = L"Software\\Torvex\\Halvard\\Oem";
+
+// The key paths of one family, by role.
+const wchar_t* const* FamilyKeyTable(bool kvrFamily);
+
+// True when the KVR product's uninstall entry ("DisplayName", 32-bit view) can be read.
+BOOL IsPXSInstalled();
+// Removes one trailing backslash of a non-empty string, in place.
+void RemoveTrailingBackslash(wchar_t* text);
+// True for a non-empty text other than exactly "0".
+BOOL IsNotZeroString(const wchar_t* text);
+// Writes "DisableServices" = 0 (scrambled) under the Halvard Oem key, and the KVR one when that product is there.
+void setServicesDisableFlag();
+// Deletes a value through the ANSI registry call; flags 8/16 select the view. The Win32 result.
+DWORD QzRegDeleteValue(HKEY root, const wchar_t* subKey, const wchar_t* valueName, DWORD flags);
+
+class CwelkinModule : public CQzUtil {
+public:
+    static constexpr size_t kFolderChars = 1300;
+    static constexpr size_t kTextChars = 260;
+
+    CwelkinModule();
+    ~CwelkinModule();
+    CwelkinModule(const CwelkinModule&) = delete;
+    CwelkinModule& operator=(const CwelkinModule&) = delete;
+
+    // 0 with the run flag read, 1627 when "OEMMgr" cannot be read (flag untouched).
+    DWORD getOemMgrAllowedToRunFlag(DWORD* flag);
+    int Run();
+
+    BOOL IsFacMode();
+    BOOL CheckSingleInstance();
+    BOOL CanManageOemRun();
+    BOOL GetTaskScheduleRetryFlag();
+    void SetTaskScheduleRetryFlag(BOOL value);
+    BOOL IsOOBEDone();
+    void setOemMgrAllowedToRunFlag(DWORD value);
+    DWORD RemoveQzAppCfgExe();
+    DWORD RemoveUnwantedJXVLangPacks();
+    void TaskScheduleEntry(BOOL create);
+
+    // One pass over a UserMode key's commands: 0, or -1 when a started command asked to be retried.
+    int ApplyUserModeSettings(const wchar_t* userModeKey);
+    // Deletes the queued commands of the other family's UserMode key without running them.
+    void DeleteAlternareUserModeSettings(const wchar_t* userModeKey);
+
+    const wchar_t* Key(WelkinKeyRole role) const { return keys_[role]; }
+    const wchar_t* OtherFamilyKey(WelkinKeyRole role) const { return FamilyKeyTable(!kvrFamily_)[role]; }
+    BOOL UsesKVRFamily() const { return kvrFamily_; }
+    const wchar_t* ModuleFolder() const { return moduleFolder_; }
+    const wchar_t* KVRInstallFolder() const { return kvrInstallFolder_; }
+    int Result() const { return result_; }
+
+    // Filled by the first-run steps; read by the language-pack clean-up and the UserMode working folders.
+    wchar_t activeLanguage[kTextChars] = {};
+    wchar_t buildKey[kTextChars] = {};
+    wchar_t languageCode[kTextChars] = {};
+    wchar_t terms[kTextChars] = {};
+    wchar_t value[kTextChars] = {};
+
+private:
+    // A command's life asks for another run: still counting down, or its key could not be walked to the end.
+    void RequestAnotherRun();
+
+    wchar_t moduleFolder_[kFolderChars] = {};
+    wchar_t kvrInstallFolder_[kFolderChars] = {};
+    HANDLE instanceMutex_ = nullptr;
+    int result_ = 0;
+    BOOL kvrFamily_ = FALSE;
+    const wchar_t* const* keys_ = nullptr;
+    bool anotherRunRequested_ = false;
+};
