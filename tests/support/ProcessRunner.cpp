@@ -6,20 +6,6 @@ namespace testsupport {
 
 namespace {
 
-class Handle {
-public:
-    explicit Handle(HANDLE h = nullptr) : h_(h) {}
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    ~Handle() {
-        if (h_) CloseHandle(h_);
-    }
-    HANDLE Get() const { return h_; }
-
-private:
-    HANDLE h_;
-};
-
 // The runner's environment with the options' variables added or replaced, as a CreateProcessW block.
 std::vector<wchar_t> EnvironmentBlock(const std::map<std::wstring, std::wstring>& extra) {
     std::map<std::wstring, std::wstring> merged;
@@ -44,8 +30,8 @@ std::vector<wchar_t> EnvironmentBlock(const std::map<std::wstring, std::wstring>
 
 }  // namespace
 
-ProcessResult RunProcess(const std::wstring& program, const ProcessOptions& options) {
-    ProcessResult result;
+RunningProcess::RunningProcess(const std::wstring& program, const ProcessOptions& options)
+    : timeoutMs_(options.timeoutMs) {
     std::wstring commandLine = L"\"" + program + L"\"";
     if (!options.arguments.empty()) commandLine += L" " + options.arguments;
     std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
@@ -58,19 +44,35 @@ ProcessResult RunProcess(const std::wstring& program, const ProcessOptions& opti
     if (!CreateProcessW(program.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
                         environment.data(), options.workingFolder.empty() ? nullptr : options.workingFolder.c_str(),
                         &startup, &info)) {
-        result.startError = GetLastError();
-        return result;
+        startError_ = GetLastError();
+        return;
     }
-    result.started = true;
-    Handle process(info.hProcess);
-    Handle thread(info.hThread);
-    if (WaitForSingleObject(process.Get(), options.timeoutMs) != WAIT_OBJECT_0) {
+    CloseHandle(info.hThread);
+    process_ = info.hProcess;
+}
+
+RunningProcess::~RunningProcess() {
+    if (!process_) return;
+    if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) TerminateProcess(process_, 0xDEAD);
+    CloseHandle(process_);
+}
+
+ProcessResult RunningProcess::Wait() {
+    ProcessResult result;
+    result.started = process_ != nullptr;
+    result.startError = startError_;
+    if (!process_) return result;
+    if (WaitForSingleObject(process_, timeoutMs_) != WAIT_OBJECT_0) {
         result.timedOut = true;
-        TerminateProcess(process.Get(), 0xDEAD);
-        WaitForSingleObject(process.Get(), 5000);
+        TerminateProcess(process_, 0xDEAD);
+        WaitForSingleObject(process_, 5000);
     }
-    GetExitCodeProcess(process.Get(), &result.exitCode);
+    GetExitCodeProcess(process_, &result.exitCode);
     return result;
+}
+
+ProcessResult RunProcess(const std::wstring& program, const ProcessOptions& options) {
+    return RunningProcess(program, options).Wait();
 }
 
 }  // namespace testsupport

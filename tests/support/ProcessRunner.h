@@ -24,4 +24,23 @@ struct ProcessOptions {
 
 ProcessResult RunProcess(const std::wstring& program, const ProcessOptions& options = {});
 
+// A started program that the test waits for later (options.timeoutMs applies to Wait).
+class RunningProcess {
+public:
+    RunningProcess(const std::wstring& program, const ProcessOptions& options);
+    RunningProcess(const RunningProcess&) = delete;
+    RunningProcess& operator=(const RunningProcess&) = delete;
+    ~RunningProcess();
+
+    bool Started() const { return process_ != nullptr; }
+    DWORD StartError() const { return startError_; }
+    // Waits up to the time-out, kills the program when it is still running, and reports its exit code.
+    ProcessResult Wait();
+
+private:
+    HANDLE process_ = nullptr;
+    DWORD startError_ = 0;
+    DWORD timeoutMs_;
+};
+
 }  // namespace testsupport

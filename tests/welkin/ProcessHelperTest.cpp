@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/CommandJournal.h"
 #include "tests/support/RecordingLogger.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/WinePaths.h"
@@ -34,18 +35,7 @@ protected:
         return helper._CreateProcessAndWaitEx(program.c_str(), writable.data(), folder, wait);
     }
 
-    // The double's journal: "<command line>\t<current folder>" per start.
-    std::vector<std::pair<std::string, std::string>> Starts() const {
-        std::vector<std::pair<std::string, std::string>> starts;
-        const std::string text = TempFolder::ReadAll(journal_);
-        size_t begin = 0;
-        for (size_t end; (end = text.find('\n', begin)) != std::string::npos; begin = end + 1) {
-            const std::string line = text.substr(begin, end - begin);
-            const size_t tab = line.find('\t');
-            starts.emplace_back(line.substr(0, tab), tab == std::string::npos ? "" : line.substr(tab + 1));
-        }
-        return starts;
-    }
+    std::vector<testsupport::CommandStart> Starts() const { return testsupport::ReadCommandStarts(journal_); }
 
     const testsupport::Entry* Line(DWORD sourceLine) {
         for (const auto& e : journal.entries)
@@ -75,7 +65,7 @@ TEST_F(ProcessHelper, CommandLineIsExactlyTheArgumentsString) {
     ASSERT_EQ(0u, Launch(L" --exit 0 \"quoted arg\"", nullptr, true));
     const auto starts = Starts();
     ASSERT_EQ(1u, starts.size());
-    EXPECT_EQ(" --exit 0 \"quoted arg\"", starts[0].first);
+    EXPECT_EQ(" --exit 0 \"quoted arg\"", starts[0].commandLine);
 
     ASSERT_NE(nullptr, Line(904));
     EXPECT_EQ(L"Start Create Process. Program : " + kCommand + L"  --exit 0 \"quoted arg\"", Line(904)->message);
@@ -92,7 +82,7 @@ TEST_F(ProcessHelper, GivenWorkingFolderIsPassedInItsLongPathForm) {
     const auto starts = Starts();
     ASSERT_EQ(1u, starts.size());
     // The child sees the folder itself, whichever form the system reports it in.
-    const std::string seen = starts[0].second;
+    const std::string seen = starts[0].folder;
     const std::string expectedTail(workDir.begin() + 2, workDir.end());  // without the drive letter
     EXPECT_NE(std::string::npos, seen.find(expectedTail)) << seen;
 }
@@ -106,7 +96,7 @@ TEST_F(ProcessHelper, EmptyWorkingFolderStartsInTheCallersFolder) {
     const auto starts = Starts();
     ASSERT_EQ(2u, starts.size());
     const std::wstring ownText(own);
-    for (const auto& start : starts) EXPECT_EQ(std::string(ownText.begin(), ownText.end()), start.second);
+    for (const auto& start : starts) EXPECT_EQ(std::string(ownText.begin(), ownText.end()), start.folder);
     EXPECT_EQ(nullptr, Line(913));
 }
 

@@ -1,0 +1,212 @@
+// The real welkin.exe, one scenario per prefix clone: registry laid out, program run, exit code and leftovers read.
+#include <string>
+
+#include "tests/system/WelkinRun.h"
+
+namespace systemtest {
+namespace {
+
+constexpr DWORD kEFail = 0x80004005;
+constexpr DWORD kAnotherInstance = 259;
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+TEST_F(WelkinRun, RunFlagThatIsNotARecordOfOneSkipsTheRun) {
+    SetDword(kHalvardOem, L"OEMMgr", 1);  // a plain DWORD: the run flag is read as a record only
+    AddCommand(kHalvardUserMode, L"never", L"--exit 0", 0, true);
+    EXPECT_EQ(kEFail, RunWelkin());
+    EXPECT_TRUE(CommandStarts().empty());
+    EXPECT_EQ(0u, RecordDword(kHalvardOem, L"DisableServices").value_or(99));
+    EXPECT_FALSE(RecordDword(kKVROem, L"DisableServices").has_value());
+    EXPECT_EQ(1u, Dword(kHalvardOem, L"OEMMgr").value_or(0));  // untouched
+}
+
+TEST_F(WelkinRun, AbsentOrZeroRunFlagGivesEFail) {
+    EXPECT_EQ(kEFail, RunWelkin());
+    EXPECT_EQ(0u, RecordDword(kHalvardOem, L"DisableServices").value_or(99));
+
+    SetRecordDword(kHalvardOem, L"OEMMgr", 0);
+    registry_.SetDword(HKEY_LOCAL_MACHINE, kHalvardOem, L"DisableServices", 7);
+    EXPECT_EQ(kEFail, RunWelkin());
+    EXPECT_EQ(0u, RecordDword(kHalvardOem, L"DisableServices").value_or(99));
+    EXPECT_FALSE(Dword(kHalvardOem, L"OOBEDone").has_value());
+}
+
+TEST_F(WelkinRun, DoneOobeWithoutCommandsCompletesAgain) {
+    SetRecordDword(kHalvardOem, L"OEMMgr", 1);
+    SetDword(kHalvardOem, L"OOBEDone", 1);
+    SetDword(kHalvardOem, L"facmode", 0);
+    EXPECT_EQ(0u, RunWelkin());
+    EXPECT_EQ(0u, RecordDword(kHalvardOem, L"OEMMgr").value_or(99));
+    EXPECT_EQ(1u, Dword(kHalvardOem, L"OOBEDone").value_or(0));
+    EXPECT_EQ(1u, Dword(kKVROem, L"OOBEDone").value_or(0));  // both families, whichever is used
+    EXPECT_EQ(0u, RecordDword(kKVROem, L"DisableServices").value_or(99));
+    EXPECT_FALSE(Dword(kHalvardOem, L"facmode").has_value());
+    EXPECT_FALSE(RecordDword(kKVROem, L"OEMMgr").has_value());  // the run flag goes to the KVR key only for KVR
+}
+
+TEST_F(WelkinRun, RunFlagOtherThanOneNeedsTheRetryFlag) {
+    SetRecordDword(kHalvardOem, L"OEMMgr", 2);
+    SetString(kRetryKey, L"TaskScheduleRetry", L"0");
+    EXPECT_EQ(0u, RunWelkin());
+    EXPECT_EQ(2u, RecordDword(kHalvardOem, L"OEMMgr").value_or(99));
+    EXPECT_FALSE(Dword(kHalvardOem, L"OOBEDone").has_value());
+
+    SetString(kRetryKey, L"TaskScheduleRetry", L"1");
+    EXPECT_EQ(0u, RunWelkin());
+    EXPECT_EQ(L"0", String(kRetryKey, L"TaskScheduleRetry").value_or(L"?"));
+    EXPECT_EQ(0u, RecordDword(kHalvardOem, L"OEMMgr").value_or(99));
+    EXPECT_EQ(1u, Dword(kHalvardOem, L"OOBEDone").value_or(0));
+}
+
+TEST_F(WelkinRun, BootCountIsCountedDownAndTheCommandRunsOnce) {
+    SetRecordDword(kHalvardOem, L"OEMMgr", 1);
+    AddCommand(kHalvardUserMode, L"later", L"--exit 0 /later", 3, true);
+    const std::wstring key = std::wstring(kHalvardUserMode) + L"\\later";
+
+    // Each start that finds the count above zero lowers it and asks for another start.
+    for (DWORD expectedCount : {2u, 1u}) {
+        EXPECT_EQ(1u, RunWelkin());
+        EXPECT_EQ(expectedCount, RecordDword(key, L"bootcount").value_or(99));
+        EXPECT_EQ(1u, RecordDword(kHalvardOem, L"OEMMgr").value_or(99));
+        EXPECT_TRUE(CommandStarts().empty());
+    }
+    EXPECT_EQ(0u, RunWelkin());
+    EXPECT_FALSE(KeyExists(key));
+    EXPECT_EQ(0u, RecordDword(kHalvardOem, L"OEMMgr").value_or(99));
+    EXPECT_EQ(kEFail, RunWelkin());  // done: later starts skip the run
+    ASSERT_EQ(1u, CommandStarts().size());
+    EXPECT_EQ(" --exit 0 /later", CommandStarts()[0].commandLine);
+}
+
+TEST_F(WelkinRun, ExitCodeDecidesWhetherACommandIsDone) {
+    struct Case {
+        const wchar_t* arguments;
+        bool useMissingProgram;
+        bool done;
+    };
+    const Case cases[] = {{L"--exit 0", false, true},
+                          {L"--exit 1", false, true},
+                          {L"--exit 2", false, false},
+                          {L"--exit 0", true, false}};
+    for (const Case& c : cases) {
+        SetRecordDword(kHalvardOem, L"OEMMgr", 1);
+        AddCommand(kHalvardUserMode, L"cmd", c.arguments, 0, true);
+        const std::wstring key = std::wstring(kHalvardUserMode) + L"\\cmd";
+        if (c.useMissingProgram) SetRecordString(key, L"runcmd", Scratch().File(L"absent.exe"));
+        EXPECT_EQ(c.done ? 0u : 1u, RunWelkin()) << Narrow(c.arguments);
+        EXPECT_EQ(!c.done, KeyExists(key)) << Narrow(c.arguments);
+        EXPECT_EQ(c.done, Dword(kHalvardOem, L"OOBEDone").has_value()) << Narrow(c.arguments);
+        if (!c.done) {
+            EXPECT_EQ(0u, RecordDword(key, L"bootcount").value_or(99));
+            // A command to retry starts again at the next run.
+            EXPECT_EQ(1u, RunWelkin());
+        }
+        ResetMachine();
+    }
+}
+
+TEST_F(WelkinRun, InstallerCommandGetsTheWorkingFolderSwitch) {
+    const std::wstring installer = Scratch().File(L"qzinst_setup.exe");
+    ASSERT_TRUE(CopyFileW(CommandDouble().c_str(), installer.c_str(), FALSE));
+    const std::wstring work = Scratch().File(L"work");
+    CreateDirectoryW(work.c_str(), nullptr);
+    SetRecordDword(kHalvardOem, L"OEMMgr", 1);
+    AddCommand(kHalvardUserMode, L"inst", L"--exit 0 /oobe", 0, true, work + L"\\");
+    AddCommand(kHalvardUserMode, L"plain", L"--exit 0 /plain", 0, true, work);
+    SetRecordString(std::wstring(kHalvardUserMode) + L"\\inst", L"runcmd", installer);
+    EXPECT_EQ(0u, RunWelkin());
+    const auto starts = CommandStarts();
+    ASSERT_EQ(2u, starts.size());
+    EXPECT_EQ(" /WorkingDir=\"" + Narrow(work) + "\" --exit 0 /oobe", starts[0].commandLine);
+    EXPECT_EQ(" --exit 0 /plain", starts[1].commandLine);
+    for (const auto& start : starts) EXPECT_NE(std::string::npos, start.folder.find(Narrow(work.substr(2))));
+}
+
+TEST_F(WelkinRun, WorkingFolderTextIsNeverAFormat) {
+    const std::wstring odd = Scratch().File(L"w%d%x%n");
+    ASSERT_TRUE(CreateDirectoryW(odd.c_str(), nullptr));
+    SetRecordDword(kHalvardOem, L"OEMMgr", 1);
+    AddCommand(kHalvardUserMode, L"odd", L"--exit 0", 0, true, odd);
+    EXPECT_EQ(0u, RunWelkin());
+    ASSERT_EQ(1u, CommandStarts().size());
+    EXPECT_NE(std::string::npos, CommandStarts()[0].folder.find("w%d%x%n"));
+}
+
+TEST_F(WelkinRun, CommandWithoutWorkingFolderStarts) {
+    SetRecordDword(kHalvardOem, L"OEMMgr", 1);
+    AddCommand(kHalvardUserMode, L"nodir", L"--exit 0", 0, true);
+    EXPECT_EQ(0u, RunWelkin());
+    EXPECT_EQ(1u, CommandStarts().size());
+    EXPECT_FALSE(KeyExists(std::wstring(kHalvardUserMode) + L"\\nodir"));
+}
+
+TEST_F(WelkinRun, OtherFamilysCommandsAreDeletedUnrun) {
+    SetRecordDword(kHalvardOem, L"OEMMgr", 1);
+    AddCommand(kKVRUserMode, L"foreign", L"--exit 0 /foreign", 0, true);
+    SetRecordString(std::wstring(kKVRUserMode) + L"\\empty", L"cmdargs", L"x");
+    EXPECT_EQ(0u, RunWelkin());
+    EXPECT_TRUE(CommandStarts().empty());
+    EXPECT_FALSE(KeyExists(std::wstring(kKVRUserMode) + L"\\foreign"));
+    EXPECT_TRUE(KeyExists(std::wstring(kKVRUserMode) + L"\\empty"));  // no command: left in place
+}
+
+TEST_F(WelkinRun, KVRFamilyIsChosenOnlyThroughTheThirtyTwoBitEntry) {
+    struct Case {
+        testsupport::RegView view;
+        bool kvr;
+    };
+    for (const Case& c : {Case{testsupport::RegView::Wow64, false}, Case{testsupport::RegView::Wow32, true}}) {
+        InstallKVR(c.view);
+        SetRecordDword(c.kvr ? kKVROem : kHalvardOem, L"OEMMgr", 1);
+        AddCommand(kKVRUserMode, L"kvr", L"--exit 0 /kvr", 0, true);
+        AddCommand(kHalvardUserMode, L"halvard", L"--exit 0 /halvard", 0, true);
+        EXPECT_EQ(0u, RunWelkin());
+        const auto starts = CommandStarts();
+        ASSERT_EQ(1u, starts.size());
+        EXPECT_EQ(c.kvr ? " --exit 0 /kvr" : " --exit 0 /halvard", starts[0].commandLine);
+        EXPECT_EQ(c.kvr, RecordDword(kKVROem, L"DisableServices").has_value());
+        EXPECT_EQ(0u, RecordDword(kHalvardOem, L"OEMMgr").value_or(99));  // always written to Halvard
+        ResetMachine();
+    }
+}
+
+TEST_F(WelkinRun, SecondInstanceReturnsAtOnce) {
+    SetRecordDword(kHalvardOem, L"OEMMgr", 1);
+    AddCommand(kHalvardUserMode, L"slow", L"--sleep 4000 --exit 0", 0, true);
+    auto first = StartWelkin();
+    ASSERT_TRUE(first->Started());
+    for (int i = 0; i < 200 && CommandStarts().empty(); ++i) Sleep(25);
+    ASSERT_EQ(1u, CommandStarts().size()) << "the first instance never started its command";
+    EXPECT_EQ(kAnotherInstance, RunWelkin());
+    EXPECT_EQ(0u, first->Wait().exitCode);
+    EXPECT_EQ(1u, CommandStarts().size());
+}
+
+TEST_F(WelkinRun, FactoryModeRemovesLanguagePacks) {
+    const std::wstring apps = Scratch().File(L"apps");
+    for (const wchar_t* language : {L"de-DE", L"fr-FR", L"it-IT"})
+        Scratch().Write(std::wstring(L"apps\\") + language + L"\\strings.dll", "x");
+    struct Case {
+        bool removeDisabled;
+    };
+    for (const Case& c : {Case{true}, Case{false}}) {
+        SetRecordDword(kHalvardOem, L"OEMMgr", 1);
+        SetDword(kHalvardOem, L"facmode", 1);
+        SetDword(kKVROem, L"facmode", 1);
+        if (c.removeDisabled) SetDword(L"Software\\Torvex\\Halvard\\Oem\\Manage\\MUI", L"RemoveLangPacks", 0);
+        SetString(L"Software\\Torvex\\Halvard\\Oem\\Manage\\MUI\\LangList", L"LangPacks", L"de-DE,fr-FR");
+        SetString(L"Software\\Torvex\\Halvard\\Oem\\Manage\\MUI\\AppList", L"suite", apps);
+        EXPECT_EQ(0u, RunWelkin());
+        const bool removed = !c.removeDisabled;
+        EXPECT_EQ(removed, GetFileAttributesW((apps + L"\\de-DE").c_str()) == INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(removed, GetFileAttributesW((apps + L"\\fr-FR").c_str()) == INVALID_FILE_ATTRIBUTES);
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((apps + L"\\it-IT").c_str()));  // not listed
+        EXPECT_FALSE(Dword(kHalvardOem, L"facmode").has_value());
+        EXPECT_FALSE(Dword(kKVROem, L"facmode").has_value());
+        ResetMachine();
+    }
+}
+
+}  // namespace
+}  // namespace systemtest
