@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# The demo: installs what is missing, builds, lays the sample OEM configuration (tools/demo/sample-oem.reg) into a
+# throwaway Wine prefix, starts welkin.exe until it has nothing left to do, and shows what happened each time.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${WELKIN_BUILD_DIR:-$here/build}"
+"$here/tools/install-deps.sh"
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j "$(nproc)" --target welkin command_double regtool runwait wine_prefix signed_files \
+  >/dev/null
+
+. "$here/tools/wine-prefix.sh"
+wine_environment
+prefix=$(clone_prefix "$build/wine/template" "$build/wine/demo")
+trap 'end_prefix "$prefix"' EXIT
+export WINEPREFIX="$prefix"
+win() { wine "$@" 2>/dev/null | tr -d '\r'; }
+winpath() { echo "Z:${1//\//\\}"; }
+
+# welkin lives where the suite installs it, with the utility library beside it; the stand-in commands record how
+# they were started.
+oobe="$prefix/drive_c/Program Files/Common Files/Torvex/OOBE"
+bin="$prefix/drive_c/demo"
+mkdir -p "$oobe" "$bin"
+cp "$build/welkin/welkin.exe" "$oobe/"
+[ -f "$build/tests/signed/qzutil/QzUtil.dll" ] && cp "$build/tests/signed/qzutil/QzUtil.dll" "$oobe/"
+for command in welcome_tour register_device; do cp "$build/tests/doubles/command_double.exe" "$bin/$command.exe"; done
+journal='C:\demo\commands.txt'
+export WELKIN_DEMO_BIN='C:\demo' WELKIN_COMMAND_JOURNAL="$journal"
+export WINEPATH=""
+regtool="$build/tools/regtool/regtool.exe"
+keys=('HKLM\Software\Torvex\Halvard\Oem' 'HKLM\Software\Torvex\Halvard\welkin')
+
+echo "== Sample configuration: $here/tools/demo/sample-oem.reg"
+win "$regtool" load "$(winpath "$here/tools/demo/sample-oem.reg")"
+echo "== Registry before the first start"
+win "$regtool" dump "${keys[@]}"
+
+for start in 1 2 3 4; do
+  before=$(wc -l < "$bin/commands.txt" 2>/dev/null || echo 0)
+  echo
+  echo "== Start $start of welkin.exe"
+  win "$build/tools/runwait/runwait.exe" 'C:\Program Files\Common Files\Torvex\OOBE\welkin.exe' | sed 's/^/   /'
+  echo "   commands started:"
+  if [ -f "$bin/commands.txt" ]; then
+    tail -n +"$((before + 1))" "$bin/commands.txt" | tr -d '\r' |
+      awk -F'\t' '{ printf "     command line:%s\n     working folder: %s\n", $1, $2 }'
+  fi
+  [ "$(wc -l < "$bin/commands.txt" 2>/dev/null || echo 0)" = "$before" ] && echo "     (none)"
+  echo "   registry after this start:"
+  win "$regtool" dump "${keys[@]}" | sed 's/^/     /'
+done
+
+echo
+echo "== welkin's log lines (last start)"
+logs="$prefix/drive_c/ProgramData/Torvex/QZLOGS"
+latest=$(find "$logs" -name '*.log' -printf '%T@ %p\n' 2>/dev/null | sort -n | tail -n 1 | cut -d' ' -f2- || true)
+if [ -n "$latest" ]; then iconv -f UTF-16LE -t UTF-8 "$latest" | tr -d '\r' | tail -n 40; else echo "(no log file)"; fi
