@@ -127,8 +127,8 @@ DWORD QzRegDeleteValue(HKEY root, const wchar_t* subKey, const wchar_t* valueNam
     std::string pathText, nameText;
     const char* path = nullptr;
     const char* name = nullptr;
-    DWORD converted = Basalt::ThreadAnsiName(subKey, pathText, path);
-    if (converted == 0) converted = Basalt::ThreadAnsiName(valueName, nameText, name);
+    DWORD converted = Basalt::ToOptionalAnsi(CP_THREAD_ACP, subKey, pathText, path);
+    if (converted == 0) converted = Basalt::ToOptionalAnsi(CP_THREAD_ACP, valueName, nameText, name);
     if (converted != 0) return converted;
     HKEY key = nullptr;
     LONG rc = RegOpenKeyExA(root, path, 0, QzRegViewAccess(flags, KEY_WRITE), &key);

@@ -4,6 +4,7 @@
 
 #include "foundation/basalt/RegistryRecord.h"
 #include "foundation/basalt/RegValueCodec.h"
+#include "tests/foundation/trust/TrustTestFiles.h"
 #include "tests/support/WinePaths.h"
 
 namespace systemtest {
@@ -40,6 +41,7 @@ void WelkinRun::SetUp() {
     commandDouble_ = scratch_.File(L"command_double.exe");
     Copy(COMMAND_DOUBLE_EXE, commandDouble_);
     commandJournal_ = scratch_.File(L"commands.txt");
+    utilityJournal_ = scratch_.File(L"utility.txt");
 }
 
 void WelkinRun::TearDown() {
@@ -48,6 +50,27 @@ void WelkinRun::TearDown() {
     ScratchRegistry::Wipe(HKEY_LOCAL_MACHINE, kUninstallKVR, RegView::Wow32);
     ScratchRegistry::Wipe(HKEY_LOCAL_MACHINE, kUninstallKVR, RegView::Wow64);
     testsupport::TempFolder::RemoveTree(programFolder_);
+    DeleteFileW(commandJournal_.c_str());
+    DeleteFileW(utilityJournal_.c_str());
+    validation_.reset();
+}
+
+void WelkinRun::InstallUtilityDouble(bool signedBuild) {
+    validation_ = std::make_unique<trusttest::ValidationDouble>();
+    validation_->Install(L"15.5", trusttest::SignedFolder(L"good"));
+    validation_->SetMode(trusttest::ValidationDouble::kVouchSigned);
+    const std::wstring build = signedBuild ? trusttest::SignedFolder(L"good") + L"\\QzUtil.dll"
+                                           : testsupport::WindowsPathOf(QZUTIL_UNSIGNED_DLL);
+    ASSERT_TRUE(CopyFileW(build.c_str(), (programFolder_ + L"\\QzUtil.dll").c_str(), FALSE)) << GetLastError();
+}
+
+std::vector<std::string> WelkinRun::UtilityCalls() const {
+    std::vector<std::string> lines;
+    const std::string text = testsupport::TempFolder::ReadAll(utilityJournal_);
+    size_t begin = 0;
+    for (size_t end; (end = text.find('\n', begin)) != std::string::npos; begin = end + 1)
+        lines.push_back(text.substr(begin, end - begin));
+    return lines;
 }
 
 void WelkinRun::SetRecordDword(const std::wstring& key, const wchar_t* name, DWORD value) {
@@ -115,6 +138,7 @@ std::unique_ptr<testsupport::RunningProcess> WelkinRun::StartWelkin(DWORD timeou
     testsupport::ProcessOptions options;
     options.timeoutMs = timeoutMs;
     options.environment[L"WELKIN_COMMAND_JOURNAL"] = commandJournal_;
+    options.environment[L"WELKIN_QZUTIL_JOURNAL"] = utilityJournal_;
     return std::make_unique<testsupport::RunningProcess>(ProgramPath(), options);
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/foundation/trust/ValidationDouble.h"
 #include "tests/support/CommandJournal.h"
 #include "tests/support/ProcessRunner.h"
 #include "tests/support/ScratchRegistry.h"
@@ -48,6 +49,12 @@ protected:
     void AddCommand(const std::wstring& userModeKey, const std::wstring& name, const std::wstring& arguments,
                     DWORD bootCount, bool wait, const std::wstring& curdir = L"");
 
+    // The signed utility-library double beside welkin.exe, vouched for by the validation-service double; with
+    // `signedBuild` false the unsigned build, which the trust check must refuse.
+    void InstallUtilityDouble(bool signedBuild = true);
+    // The calls the utility double saw, one line each.
+    std::vector<std::string> UtilityCalls() const;
+
     // Readback: empty when absent or unreadable.
     std::optional<DWORD> RecordDword(const std::wstring& key, const wchar_t* name) const;
     std::optional<DWORD> Dword(const std::wstring& key, const wchar_t* name) const;
@@ -72,6 +79,8 @@ private:
     std::wstring programFolder_;
     std::wstring commandDouble_;
     std::wstring commandJournal_;
+    std::wstring utilityJournal_;
+    std::unique_ptr<trusttest::ValidationDouble> validation_;
 };
 
 }  // namespace systemtest

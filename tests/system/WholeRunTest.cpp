@@ -1,4 +1,5 @@
 // The real welkin.exe, one scenario per prefix clone: registry laid out, program run, exit code and leftovers read.
+#include <algorithm>
 #include <string>
 
 #include "tests/system/WelkinRun.h"
@@ -6,10 +7,11 @@
 namespace systemtest {
 namespace {
 
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
 constexpr DWORD kEFail = 0x80004005;
 constexpr DWORD kAnotherInstance = 259;
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 TEST_F(WelkinRun, RunFlagThatIsNotARecordOfOneSkipsTheRun) {
     SetDword(kHalvardOem, L"OEMMgr", 1);  // a plain DWORD: the run flag is read as a record only
@@ -165,8 +167,9 @@ TEST_F(WelkinRun, KVRFamilyIsChosenOnlyThroughTheThirtyTwoBitEntry) {
         const auto starts = CommandStarts();
         ASSERT_EQ(1u, starts.size());
         EXPECT_EQ(c.kvr ? " --exit 0 /kvr" : " --exit 0 /halvard", starts[0].commandLine);
-        EXPECT_EQ(c.kvr, RecordDword(kKVROem, L"DisableServices").has_value());
-        EXPECT_EQ(0u, RecordDword(kHalvardOem, L"OEMMgr").value_or(99));  // always written to Halvard
+        // The run flag is written to the KVR key only for the KVR family, to the Halvard key always.
+        EXPECT_EQ(c.kvr, RecordDword(kKVROem, L"OEMMgr").has_value());
+        EXPECT_EQ(0u, RecordDword(kHalvardOem, L"OEMMgr").value_or(99));
         ResetMachine();
     }
 }
@@ -206,6 +209,57 @@ TEST_F(WelkinRun, FactoryModeRemovesLanguagePacks) {
         EXPECT_FALSE(Dword(kKVROem, L"facmode").has_value());
         ResetMachine();
     }
+}
+
+constexpr wchar_t kRegExe[] = L"C:\\windows\\system32\\reg.exe";
+
+TEST_F(WelkinRun, RetryTaskIsDeletedAfterAnOrdinaryRun) {
+    InstallUtilityDouble();
+    SetRecordDword(kHalvardOem, L"OEMMgr", 1);
+    EXPECT_EQ(0u, RunWelkin());
+    const auto calls = UtilityCalls();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ("QzDeleteTask welkin", calls.back());
+}
+
+TEST_F(WelkinRun, RetryTaskIsCreatedWhenTheRetryFlagReadsOneAtTheEnd) {
+    InstallUtilityDouble();
+    SetRecordDword(kHalvardOem, L"OEMMgr", 1);
+    // A command of the suite asks for the retry while the run is under way.
+    const std::wstring key = std::wstring(kHalvardUserMode) + L"\\retry";
+    SetRecordString(key, L"runcmd", kRegExe);
+    SetRecordString(key, L"cmdargs",
+                    L"add HKLM\\Software\\Torvex\\Halvard\\welkin /v TaskScheduleRetry /t REG_SZ /d 1 /f");
+    SetRecordDword(key, L"wait", 1);
+    EXPECT_EQ(0u, RunWelkin());
+    const auto calls = UtilityCalls();
+    ASSERT_FALSE(calls.empty());
+    // The record: size 152, 1, 0, the program path, no pointer at 24, 0, 2, 0.
+    const std::string program = Narrow(ProgramFolder()) + "\\welkin.Exe";
+    EXPECT_EQ("QzCreateTask welkin 152 1 0 " + program + " null 0 2 0", calls.back());
+}
+
+TEST_F(WelkinRun, LanguagePacksAreAlsoDeferredThroughTheUtilityLibrary) {
+    InstallUtilityDouble();
+    const std::wstring apps = Scratch().File(L"apps");
+    Scratch().Write(L"apps\\de-DE\\strings.dll", "x");
+    SetRecordDword(kHalvardOem, L"OEMMgr", 1);
+    SetDword(kHalvardOem, L"facmode", 1);
+    SetString(L"Software\\Torvex\\Halvard\\Oem\\Manage\\MUI\\LangList", L"LangPacks", L"de-DE");
+    SetString(L"Software\\Torvex\\Halvard\\Oem\\Manage\\MUI\\AppList", L"suite", apps);
+    EXPECT_EQ(0u, RunWelkin());
+    const auto calls = UtilityCalls();
+    const std::string folder = Narrow(apps) + "\\de-DE";
+    EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(), "QzDeleteFilesDeferedW " + folder + "\\*.* 1"));
+    EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(), "QzDeleteDirectoryDeferedW " + folder + " 1"));
+}
+
+TEST_F(WelkinRun, UnsignedUtilityLibraryIsNeverLoaded) {
+    InstallUtilityDouble(false);
+    SetRecordDword(kHalvardOem, L"OEMMgr", 1);
+    EXPECT_EQ(0u, RunWelkin());  // the run goes on without the library
+    EXPECT_TRUE(UtilityCalls().empty());
+    EXPECT_EQ(0u, RecordDword(kHalvardOem, L"OEMMgr").value_or(99));
 }
 
 }  // namespace
