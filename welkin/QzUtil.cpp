@@ -7,6 +7,7 @@
 #include <string>
 
 #include "foundation/basalt/FindHandle.h"
+#include "foundation/basalt/OwnedHandle.h"
 #include "foundation/basalt/Format.h"
 #include "foundation/basalt/RegValueCodec.h"
 #include "foundation/basalt/ProcAddress.h"
@@ -24,21 +25,6 @@ constexpr size_t kSearchChars = 520;
 constexpr DWORD kUnhandledException = 574;  // ERROR_UNHANDLED_EXCEPTION
 
 const QzAdminCheck kTokenAdminCheck;
-
-class TokenHandle {
-public:
-    TokenHandle() = default;
-    TokenHandle(const TokenHandle&) = delete;
-    TokenHandle& operator=(const TokenHandle&) = delete;
-    ~TokenHandle() {
-        if (handle_) CloseHandle(handle_);
-    }
-    HANDLE* Out() { return &handle_; }
-    HANDLE Get() const { return handle_; }
-
-private:
-    HANDLE handle_ = nullptr;
-};
 
 struct SidFree {
     void operator()(void* sid) const { FreeSid(sid); }
@@ -182,8 +168,8 @@ DWORD GetPlatformFolder(wchar_t* out, size_t capacity, bool trailingBackslash) {
 }
 
 BOOL IsUserAdmin(CQzUtil&, BOOL* presentNotEnabled) {
-    TokenHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Out())) return FALSE;
+    Basalt::KernelHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive())) return FALSE;
     DWORD bytes = 0;
     GetTokenInformation(token.Get(), TokenGroups, nullptr, 0, &bytes);
     if (bytes == 0) return FALSE;

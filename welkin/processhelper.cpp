@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "foundation/basalt/OwnedHandle.h"
 #include "foundation/logging/LogStream.h"
 
 namespace {
@@ -11,20 +12,6 @@ constexpr size_t kLongFolderChars = 261;
 
 // Site facts of the launcher's lines: their source lines are fixed so that logs stay comparable between builds.
 #define PROCESS_LOG_SITE(lineNumber) (::ETWLogging::LogSiteFacts{lineNumber, LOG_SITE_FUNCTION, LOG_SITE_FILE})
-
-class OwnedHandle {
-public:
-    explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
-    OwnedHandle(const OwnedHandle&) = delete;
-    OwnedHandle& operator=(const OwnedHandle&) = delete;
-    ~OwnedHandle() {
-        if (handle_) CloseHandle(handle_);
-    }
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 }  // namespace
 
@@ -71,9 +58,9 @@ DWORD CQzProcessHelper::_CreateProcessAndWaitEx(const wchar_t* programPath, wcha
         return startError;
     }
 
-    OwnedHandle process(info.hProcess);
+    Basalt::KernelHandle process(info.hProcess);
     CloseHandle(info.hThread);
-    const DWORD result = wait ? _WaitForProcess(process.get()) : 0;
+    const DWORD result = wait ? _WaitForProcess(process.Get()) : 0;
     ETWLogging::LogLine(ETWLogging::kSeverityError, PROCESS_LOG_SITE(950))
         << L"Create Process Success. Error code = " << result;
     return result;

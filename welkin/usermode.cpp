@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "foundation/basalt/Format.h"
+#include "foundation/basalt/OwnedHandle.h"
 #include "foundation/basalt/RegValueCodec.h"
 #include "foundation/logging/LogStream.h"
 #include "welkin/QzRegWriter.h"
@@ -56,20 +57,14 @@ std::wstring WorkingFolder(const std::wstring& curdir, const wchar_t* first, con
     return folder;
 }
 
-class KeyHandle {
-public:
-    KeyHandle() = default;
-    KeyHandle(const KeyHandle&) = delete;
-    KeyHandle& operator=(const KeyHandle&) = delete;
-    ~KeyHandle() {
-        if (key_) RegCloseKey(key_);
-    }
-    HKEY* out() { return &key_; }
-    HKEY get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
+// The name of subkey `index` (at most 520 characters); the registry's result.
+LONG SubkeyName(HKEY key, DWORD index, std::wstring& name) {
+    wchar_t buffer[kSubkeyNameChars] = {};
+    DWORD chars = kSubkeyNameChars;
+    const LONG rc = RegEnumKeyExW(key, index, buffer, &chars, nullptr, nullptr, nullptr, nullptr);
+    name = buffer;
+    return rc;
+}
 
 // "%s\%s" of the key and a subkey name; empty when it would not fit a command path (a cut path names another key).
 std::wstring SubkeyPath(const wchar_t* key, const wchar_t* name) {
@@ -103,14 +98,14 @@ int CwelkinModule::ApplyUserModeSettings(const wchar_t* userModeKey) {
     CQzProcessHelper helper;
 
     LogLine(kSeverityNormal, LOG_HERE) << L"Open registry key " << userModeKey;
-    KeyHandle key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, userModeKey, 0, KEY_ALL_ACCESS, key.out()) != ERROR_SUCCESS) {
+    Basalt::RegistryKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, userModeKey, 0, KEY_ALL_ACCESS, key.Receive()) != ERROR_SUCCESS) {
         LogLine(kSeverityNormal, LOG_HERE) << L"Error open registry key " << userModeKey;
         return 0;
     }
     LogLine(kSeverityNormal, LOG_HERE) << L"Enumerate subkeys for " << userModeKey;
     DWORD subkeys = 0;
-    if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+    if (RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
                          nullptr, nullptr) != ERROR_SUCCESS) {
         LogLine(kSeverityNormal, LOG_HERE) << L"Enumerate subkeys failed for " << userModeKey;
         return 0;
@@ -122,19 +117,17 @@ int CwelkinModule::ApplyUserModeSettings(const wchar_t* userModeKey) {
     LogLine(kSeverityNormal, LOG_HERE) << L"subkeys exist for " << userModeKey << L". Count = " << subkeys;
 
     for (DWORD index = 0; index < subkeys; ++index) {
-        wchar_t name[kSubkeyNameChars] = {};
-        DWORD nameChars = kSubkeyNameChars;
-        const LONG enumerated =
-            RegEnumKeyExW(key.get(), index, name, &nameChars, nullptr, nullptr, nullptr, nullptr);
+        std::wstring name;
+        const LONG enumerated = SubkeyName(key.Get(), index, name);
         if (enumerated != ERROR_SUCCESS) {
             RequestAnotherRun();
             LogLine(kSeverityNormal, LOG_HERE) << L"RegEnumKeyExW failed. Counter = " << index << L" . Error = "
                                                << static_cast<DWORD>(enumerated);
             break;
         }
-        const std::wstring path = SubkeyPath(userModeKey, name);
+        const std::wstring path = SubkeyPath(userModeKey, name.c_str());
         if (path.empty()) {
-            LogLine(kSeverityNormal, LOG_HERE) << L"Skipping registry key with too long a path : " << name;
+            LogLine(kSeverityNormal, LOG_HERE) << L"Skipping registry key with too long a path : " << name.c_str();
             continue;
         }
 
@@ -195,14 +188,14 @@ void CwelkinModule::DeleteAlternareUserModeSettings(const wchar_t* userModeKey) 
     LogLine(kSeverityNormal, LOG_HERE)
         << L"CwelkinModule::DeleteUserModeSettings:: Delete the UserMode reg keys from laternate location of: "
         << userModeKey;
-    KeyHandle key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, userModeKey, 0, KEY_ALL_ACCESS, key.out()) != ERROR_SUCCESS) {
+    Basalt::RegistryKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, userModeKey, 0, KEY_ALL_ACCESS, key.Receive()) != ERROR_SUCCESS) {
         LogLine(kSeverityNormal, LOG_HERE)
             << L"CwelkinModule::DeleteAlternareUserModeSettings::Error open registry key " << userModeKey;
         return;
     }
     DWORD subkeys = 0;
-    if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+    if (RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
                          nullptr, nullptr) != ERROR_SUCCESS ||
         subkeys == 0) {
         LogLine(kSeverityNormal, LOG_HERE)
@@ -211,17 +204,15 @@ void CwelkinModule::DeleteAlternareUserModeSettings(const wchar_t* userModeKey) 
     }
     std::vector<std::wstring> deleteQueue;
     for (DWORD index = 0; index < subkeys; ++index) {
-        wchar_t name[kSubkeyNameChars] = {};
-        DWORD nameChars = kSubkeyNameChars;
-        const LONG enumerated =
-            RegEnumKeyExW(key.get(), index, name, &nameChars, nullptr, nullptr, nullptr, nullptr);
+        std::wstring name;
+        const LONG enumerated = SubkeyName(key.Get(), index, name);
         if (enumerated != ERROR_SUCCESS) {
             LogLine(kSeverityNormal, LOG_HERE)
                 << L"CwelkinModule::DeleteAlternareUserModeSettings:: RegEnumKeyExW failed. Counter = " << index
                 << L" . Error = " << static_cast<DWORD>(enumerated);
             return;
         }
-        const std::wstring path = SubkeyPath(userModeKey, name);
+        const std::wstring path = SubkeyPath(userModeKey, name.c_str());
         if (path.empty()) continue;
         const std::wstring command = ReadText(path, L"runcmd", kRunCommandBytes);
         if (command.empty()) {

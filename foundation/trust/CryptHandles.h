@@ -4,39 +4,13 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-#include <utility>
+#include "foundation/basalt/OwnedHandle.h"
 #include <vector>
 
 namespace TrustHandles {
 
 template <class Handle, void (*Free)(Handle)>
-class Owned {
-public:
-    Owned() = default;
-    explicit Owned(Handle handle) : handle_(handle) {}
-    Owned(const Owned&) = delete;
-    Owned& operator=(const Owned&) = delete;
-    Owned(Owned&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-    Owned& operator=(Owned&& other) noexcept {
-        if (this != &other) Reset(std::exchange(other.handle_, nullptr));
-        return *this;
-    }
-    ~Owned() { Reset(); }
-
-    Handle Get() const { return handle_; }
-    Handle* Receive() {
-        Reset();
-        return &handle_;
-    }
-    void Reset(Handle handle = nullptr) {
-        if (handle_) Free(handle_);
-        handle_ = handle;
-    }
-    explicit operator bool() const { return handle_ != nullptr; }
-
-private:
-    Handle handle_ = nullptr;
-};
+using Owned = Basalt::Owned<Handle, Free>;
 
 inline void CloseStoreForced(HCERTSTORE store) { CertCloseStore(store, CERT_CLOSE_STORE_FORCE_FLAG); }
 inline void CloseMessage(HCRYPTMSG message) { CryptMsgClose(message); }

@@ -2,26 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/basalt/OwnedHandle.h"
+
 namespace testsupport {
 
 namespace {
 
 REGSAM Access(REGSAM rights, RegView view) { return rights | static_cast<REGSAM>(view); }
-
-class KeyHandle {
-public:
-    KeyHandle() = default;
-    KeyHandle(const KeyHandle&) = delete;
-    KeyHandle& operator=(const KeyHandle&) = delete;
-    ~KeyHandle() {
-        if (key_) RegCloseKey(key_);
-    }
-    HKEY* Out() { return &key_; }
-    HKEY Get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
 
 }  // namespace
 
@@ -30,8 +17,8 @@ ScratchRegistry::~ScratchRegistry() {
 }
 
 void ScratchRegistry::Create(HKEY root, const std::wstring& path, RegView view) {
-    KeyHandle key;
-    LONG rc = RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, Access(KEY_ALL_ACCESS, view), nullptr, key.Out(),
+    Basalt::RegistryKey key;
+    LONG rc = RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, Access(KEY_ALL_ACCESS, view), nullptr, key.Receive(),
                               nullptr);
     ASSERT_EQ(ERROR_SUCCESS, rc) << "creating " << std::string(path.begin(), path.end());
     created_.push_back({root, path, view});
@@ -39,8 +26,8 @@ void ScratchRegistry::Create(HKEY root, const std::wstring& path, RegView view) 
 
 void ScratchRegistry::Wipe(HKEY root, const std::wstring& path, RegView view) {
     {
-        KeyHandle key;
-        if (RegOpenKeyExW(root, path.c_str(), 0, Access(KEY_ALL_ACCESS, view), key.Out()) != ERROR_SUCCESS) return;
+        Basalt::RegistryKey key;
+        if (RegOpenKeyExW(root, path.c_str(), 0, Access(KEY_ALL_ACCESS, view), key.Receive()) != ERROR_SUCCESS) return;
         RegDeleteTreeW(key.Get(), nullptr);  // subkeys and values, in the view the key was opened in
     }
     RegDeleteKeyExW(root, path.c_str(), static_cast<REGSAM>(view), 0);
@@ -49,8 +36,8 @@ void ScratchRegistry::Wipe(HKEY root, const std::wstring& path, RegView view) {
 void ScratchRegistry::SetRaw(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type, const void* data,
                              DWORD size, RegView view) {
     Create(root, path, view);
-    KeyHandle key;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(root, path.c_str(), 0, Access(KEY_SET_VALUE, view), key.Out()));
+    Basalt::RegistryKey key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(root, path.c_str(), 0, Access(KEY_SET_VALUE, view), key.Receive()));
     ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size));
 }
 
@@ -70,8 +57,8 @@ void ScratchRegistry::SetBinary(HKEY root, const std::wstring& path, const wchar
 
 bool ScratchRegistry::Read(HKEY root, const std::wstring& path, const wchar_t* name, DWORD& type,
                            std::vector<BYTE>& data, RegView view) {
-    KeyHandle key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, Access(KEY_QUERY_VALUE, view), key.Out()) != ERROR_SUCCESS) return false;
+    Basalt::RegistryKey key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, Access(KEY_QUERY_VALUE, view), key.Receive()) != ERROR_SUCCESS) return false;
     DWORD size = 0;
     if (RegQueryValueExW(key.Get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return false;
     data.assign(size, 0);
@@ -81,8 +68,8 @@ bool ScratchRegistry::Read(HKEY root, const std::wstring& path, const wchar_t* n
 }
 
 bool ScratchRegistry::KeyExists(HKEY root, const std::wstring& path, RegView view) {
-    KeyHandle key;
-    return RegOpenKeyExW(root, path.c_str(), 0, Access(KEY_QUERY_VALUE, view), key.Out()) == ERROR_SUCCESS;
+    Basalt::RegistryKey key;
+    return RegOpenKeyExW(root, path.c_str(), 0, Access(KEY_QUERY_VALUE, view), key.Receive()) == ERROR_SUCCESS;
 }
 
 }  // namespace testsupport

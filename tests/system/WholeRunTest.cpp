@@ -1,6 +1,7 @@
 // The real welkin.exe, one scenario per prefix clone: registry laid out, program run, exit code and leftovers read.
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "tests/system/WelkinRun.h"
 
@@ -141,6 +142,31 @@ TEST_F(WelkinRun, CommandWithoutWorkingFolderStarts) {
     EXPECT_EQ(0u, RunWelkin());
     EXPECT_EQ(1u, CommandStarts().size());
     EXPECT_FALSE(KeyExists(std::wstring(kHalvardUserMode) + L"\\nodir"));
+}
+
+TEST_F(WelkinRun, SubkeyTooLongForACommandPathIsSkipped) {
+    SetRecordDword(kHalvardOem, L"OEMMgr", 1);
+    const std::wstring longName(230, L'n');
+    AddCommand(kHalvardUserMode, longName, L"--exit 0", 2, true);
+    const std::wstring key = std::wstring(kHalvardUserMode) + L"\\" + longName;
+    auto rawCount = [&key] {
+        DWORD type = 0;
+        std::vector<BYTE> data;
+        testsupport::ScratchRegistry::Read(HKEY_LOCAL_MACHINE, key, L"bootcount", type, data);
+        return data;
+    };
+    const std::vector<BYTE> before = rawCount();
+    ASSERT_FALSE(before.empty());
+    EXPECT_EQ(0u, RunWelkin());
+    EXPECT_TRUE(CommandStarts().empty());
+    EXPECT_EQ(before, rawCount());  // neither counted down nor read under a cut path
+    HKEY userMode = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, kHalvardUserMode, 0, KEY_READ, &userMode));
+    DWORD subkeys = 0;
+    RegQueryInfoKeyW(userMode, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, nullptr);
+    RegCloseKey(userMode);
+    EXPECT_EQ(1u, subkeys);  // no key made under a shortened name
 }
 
 TEST_F(WelkinRun, OtherFamilysCommandsAreDeletedUnrun) {

@@ -140,3 +140,25 @@ TEST_F(ProcessHelper, FailedWaitReturnsTheSystemError) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ProcessHelper, UnreadableExitCodeIsReportedAsAnErrorNotAsSuccess) {
+    std::wstring commandLine = L"\"" + kCommand + L"\" --sleep 200 --exit 0";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(CreateProcessW(kCommand.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &info));
+    CloseHandle(info.hThread);
+    // A handle that may wait for the process but not query it.
+    HANDLE waitOnly = OpenProcess(SYNCHRONIZE, FALSE, info.dwProcessId);
+    ASSERT_NE(nullptr, waitOnly);
+    CQzProcessHelper helper;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), helper._WaitForProcess(waitOnly));
+    CloseHandle(waitOnly);
+    WaitForSingleObject(info.hProcess, 5000);
+    CloseHandle(info.hProcess);
+}
+
+}  // namespace
