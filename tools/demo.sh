@@ -24,12 +24,12 @@ oobe="$prefix/drive_c/Program Files/Common Files/Torvex/OOBE"
 bin="$prefix/drive_c/demo"
 mkdir -p "$oobe" "$bin"
 cp "$build/welkin/welkin.exe" "$oobe/"
-[ -f "$build/tests/signed/qzutil/QzUtil.dll" ] && cp "$build/tests/signed/qzutil/QzUtil.dll" "$oobe/"
+cp "$build/tests/signed/good/QzUtil.dll" "$oobe/"
 for command in welcome_tour register_device; do cp "$build/tests/doubles/command_double.exe" "$bin/$command.exe"; done
-journal='C:\demo\commands.txt'
-export WELKIN_DEMO_BIN='C:\demo' WELKIN_COMMAND_JOURNAL="$journal"
-export WINEPATH=""
+export WELKIN_DEMO_BIN='C:\demo' WELKIN_COMMAND_JOURNAL='C:\demo\commands.txt'
+export WELKIN_QZUTIL_JOURNAL='C:\demo\utility.txt' WELKIN_DEMO_SIGNED="$(winpath "$build/tests/signed/good")"
 regtool="$build/tools/regtool/regtool.exe"
+starts_so_far() { if [ -f "$bin/commands.txt" ]; then wc -l < "$bin/commands.txt"; else echo 0; fi; }
 keys=('HKLM\Software\Torvex\Halvard\Oem' 'HKLM\Software\Torvex\Halvard\welkin')
 
 echo "== Sample configuration: $here/tools/demo/sample-oem.reg"
@@ -37,8 +37,10 @@ win "$regtool" load "$(winpath "$here/tools/demo/sample-oem.reg")"
 echo "== Registry before the first start"
 win "$regtool" dump "${keys[@]}"
 
-for start in 1 2 3 4; do
-  before=$(wc -l < "$bin/commands.txt" 2>/dev/null || echo 0)
+# welkin starts in C:\ as the service host would start it; the third start finds nothing left to do.
+cd "$prefix/drive_c"
+for start in 1 2 3; do
+  before=$(starts_so_far)
   echo
   echo "== Start $start of welkin.exe"
   win "$build/tools/runwait/runwait.exe" 'C:\Program Files\Common Files\Torvex\OOBE\welkin.exe' | sed 's/^/   /'
@@ -47,7 +49,10 @@ for start in 1 2 3 4; do
     tail -n +"$((before + 1))" "$bin/commands.txt" | tr -d '\r' |
       awk -F'\t' '{ printf "     command line:%s\n     working folder: %s\n", $1, $2 }'
   fi
-  [ "$(wc -l < "$bin/commands.txt" 2>/dev/null || echo 0)" = "$before" ] && echo "     (none)"
+  [ "$(starts_so_far)" = "$before" ] && echo "     (none)"
+  echo "   utility library calls:"
+  if [ -s "$bin/utility.txt" ]; then sed 's/^/     /' "$bin/utility.txt" | tr -d '\r'; else echo "     (none)"; fi
+  rm -f "$bin/utility.txt"
   echo "   registry after this start:"
   win "$regtool" dump "${keys[@]}" | sed 's/^/     /'
 done
