@@ -3,12 +3,11 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <utility>
 #include <cstdio>
 #include <vector>
 
 namespace bench {
-
-namespace {
 
 double NowNs() {
     static const double nsPerTick = [] {
@@ -21,7 +20,11 @@ double NowNs() {
     return static_cast<double>(now.QuadPart) * nsPerTick;
 }
 
-}  // namespace
+Figures Summarize(std::vector<double> samplesNs) {
+    if (samplesNs.empty()) return {};
+    std::sort(samplesNs.begin(), samplesNs.end());
+    return {samplesNs[samplesNs.size() / 2], samplesNs.front()};
+}
 
 Figures Measure(const std::function<void(std::uint64_t)>& body, std::uint64_t batch, int repetitions, int warmups) {
     for (int i = 0; i < warmups; ++i) body(batch);
@@ -31,8 +34,7 @@ Figures Measure(const std::function<void(std::uint64_t)>& body, std::uint64_t ba
         body(batch);
         perOp.push_back((NowNs() - start) / static_cast<double>(batch));
     }
-    std::sort(perOp.begin(), perOp.end());
-    return {perOp[perOp.size() / 2], perOp.front()};
+    return Summarize(std::move(perOp));
 }
 
 void Report(const std::string& name, const Figures& figures) {
