@@ -66,12 +66,18 @@ __declspec(dllexport) DWORD WINAPI QzDeleteDirectoryDeferedW(const wchar_t* fold
 }
 
 __declspec(dllexport) DWORD WINAPI QzCreateTask(const wchar_t* name, void* record) {
-    std::string line = "QzCreateTask " + Utf8(name);
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on `" " + std::string` here.
+    std::string line = "QzCreateTask ";
+    line += Utf8(name);
+    auto field = [&line](const std::string& text) {
+        line += ' ';
+        line += text;
+    };
     if (record) {
-        for (size_t offset : {0, 4, 8}) line += " " + std::to_string(U32At(record, offset));
-        line += " " + Utf8(static_cast<const wchar_t*>(PointerAt(record, 16)));
-        line += PointerAt(record, 24) ? " set" : " null";
-        for (size_t offset : {40, 44, 84}) line += " " + std::to_string(U32At(record, offset));
+        for (size_t offset : {0, 4, 8}) field(std::to_string(U32At(record, offset)));
+        field(Utf8(static_cast<const wchar_t*>(PointerAt(record, 16))));
+        field(PointerAt(record, 24) ? "set" : "null");
+        for (size_t offset : {40, 44, 84}) field(std::to_string(U32At(record, offset)));
     }
     Journal(line);
     return 0;
