@@ -2,32 +2,15 @@
 #include "bench/BenchHarness.h"
 #include "foundation/logging/LoggerTesting.h"
 #include "foundation/logging/LogSite.h"
+#include "tests/support/StubLogger.h"
 
 namespace {
-
-class DroppingLogger : public ETWLogging::CLoggerBase<ETWLogging::CLoggingIf> {
-public:
-    DWORD open(const wchar_t*, HMODULE, const wchar_t*, DWORD) override { return 0; }
-    DWORD registerProvider() override { return 0; }
-    void getIdentityName(std::wstring&) override {}
-    void getGroupName(std::wstring&) override {}
-    DWORD close() override { return 0; }
-    void setEnabled(bool) override {}
-    bool isEnabled() override { return true; }
-    void log(DWORD, const wchar_t*, const wchar_t*, DWORD, const wchar_t*, ...) override {}
-    DWORD logString(const wchar_t*, const wchar_t*, DWORD, DWORD, const wchar_t*) override { return 0; }
-    bool isSeverityEnabled(DWORD severity) override { return severity >= threshold_; }
-    void setMaxEntries(DWORD) override {}
-    DWORD getMaxEntries() override { return 0; }
-    void setMaxSize(DWORD) override {}
-    DWORD getMaxSize() override { return 0; }
-};
 
 class Builder : public ETWLogging::CLogBuilderIf {
 public:
     bool create(const wchar_t*, HMODULE, const wchar_t*, DWORD, ETWLogging::CLoggingIf*& logger,
                 ETWLogging::CConfigReaderIf*) override {
-        logger = new DroppingLogger;
+        logger = new testsupport::StubLogger;
         logger->AddRef();
         logger->setSeverity(ETWLogging::kSeverityError);
         return true;

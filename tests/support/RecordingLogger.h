@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "foundation/logging/LogBuilder.h"
+#include "tests/support/StubLogger.h"
 
 namespace testsupport {
 
@@ -29,64 +30,27 @@ struct Journal {
     }
 };
 
-class FakeLogger : public ETWLogging::CLoggerBase<ETWLogging::CLoggingIf> {
+class FakeLogger : public StubLogger {
 public:
     explicit FakeLogger(Journal& journal) : journal_(journal) {}
-    DWORD open(const wchar_t*, HMODULE, const wchar_t*, DWORD) override { return 0; }
     DWORD registerProvider() override;
-    void getIdentityName(std::wstring&) override {}
-    void getGroupName(std::wstring&) override {}
-    DWORD close() override { return 0; }
-    void setEnabled(bool) override {}
-    bool isEnabled() override { return true; }
     void log(DWORD severity, const wchar_t* file, const wchar_t* function, DWORD line, const wchar_t* format,
              ...) override;
     DWORD logString(const wchar_t* file, const wchar_t* function, DWORD line, DWORD severity,
                     const wchar_t* message) override;
-    bool isSeverityEnabled(DWORD severity) override { return severity >= threshold_; }
-    void setMaxEntries(DWORD) override {}
-    DWORD getMaxEntries() override { return 0; }
-    void setMaxSize(DWORD) override {}
-    DWORD getMaxSize() override { return 0; }
 
 private:
     Journal& journal_;
 };
 
-class FakeExtendedLogger : public ETWLogging::CLoggerBase<ETWLogging::CLoggingIf_ex> {
+class FakeExtendedLogger : public StubExtendedLogger {
 public:
     explicit FakeExtendedLogger(Journal& journal) : journal_(journal) {}
-    DWORD open(const wchar_t*, HMODULE, const wchar_t*, DWORD) override { return 0; }
     DWORD registerProvider() override;
-    void getIdentityName(std::wstring&) override {}
-    void getGroupName(std::wstring&) override {}
-    DWORD close() override { return 0; }
-    void setEnabled(bool) override {}
-    bool isEnabled() override { return true; }
-    void log(DWORD, const wchar_t*, const wchar_t*, DWORD, const wchar_t*, ...) override {}
-    DWORD logString(const wchar_t*, const wchar_t*, DWORD, DWORD, const wchar_t*) override { return 0; }
-    bool isSeverityEnabled(DWORD severity) override { return severity >= threshold_; }
-    void setMaxEntries(DWORD) override {}
-    DWORD getMaxEntries() override { return 0; }
-    void setMaxSize(DWORD) override {}
-    DWORD getMaxSize() override { return 0; }
-    DWORD openEx(const wchar_t*, const wchar_t*, HMODULE, const wchar_t*, ETWLogging::CConfigListenerIf*) override {
-        return 0;
-    }
     DWORD logText(DWORD severity, const wchar_t* file, const wchar_t* function, DWORD line,
                   const wchar_t* message) override;
     DWORD writeEvent(DWORD severity, const wchar_t* file, const wchar_t* function, DWORD line, const wchar_t* format,
                      va_list args) override;
-    DWORD writeEventSafe(DWORD, const wchar_t*, const wchar_t*, DWORD, const wchar_t*, ...) override { return 0; }
-    bool isSessionHandle(ULONG64) override { return false; }
-    DWORD onTraceControl(DWORD, void*) override { return 0; }
-    void setEventClass() override {}
-    void getModuleFileName(std::wstring&, HMODULE, bool) override {}
-    void buildIdentityName() override {}
-    DWORD unregisterProvider() override { return 0; }
-    DWORD shutdown() override { return 0; }
-    DWORD mapSeverity(DWORD severity) override { return severity; }
-    void fillEventHeader(const wchar_t*, const wchar_t*, DWORD, ETWLogging::EventRecord&) override {}
 
 private:
     Journal& journal_;
