@@ -12,29 +12,17 @@
 #include <cstring>
 #include <string>
 
+#include "tests/doubles/JournalFile.h"
+
 namespace {
 
-std::string Utf8(const wchar_t* text) {
-    if (!text) return "(null)";
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 1) return std::string();
-    std::string out(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), bytes, nullptr, nullptr);
-    out.pop_back();
-    return out;
-}
+std::string Utf8(const wchar_t* text) { return text ? doubles::Utf8(text) : "(null)"; }
 
 void Journal(const std::string& line) {
     wchar_t path[MAX_PATH] = {};
     const DWORD length = GetEnvironmentVariableW(L"WELKIN_QZUTIL_JOURNAL", path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return;
-    HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    const std::string text = line + "\n";
-    DWORD written = 0;
-    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(file);
+    doubles::AppendToJournal(path, line + "\n");
 }
 
 DWORD U32At(const void* record, size_t offset) {

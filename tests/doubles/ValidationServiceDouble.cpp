@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/doubles/DoubleIds.h"
+#include "tests/doubles/JournalFile.h"
 
 namespace {
 
@@ -44,16 +45,7 @@ void Journal(const std::wstring& line) {
     std::lock_guard<std::mutex> lock(writer);
     std::vector<wchar_t> file = ReadText(L"Journal", RRF_RT_REG_SZ);
     if (file.empty() || !file[0]) return;
-    HANDLE h = CreateFileW(file.data(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return;
-    std::wstring text = line + L"\n";
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string utf8(bytes, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, utf8.data(), bytes, nullptr, nullptr);
-    DWORD written = 0;
-    WriteFile(h, utf8.data(), static_cast<DWORD>(utf8.size() - 1), &written, nullptr);
-    CloseHandle(h);
+    doubles::AppendToJournal(file.data(), doubles::Utf8(line + L"\n"));
 }
 
 bool IsListed(const wchar_t* path) {

@@ -6,6 +6,8 @@
 #include <cwchar>
 #include <string>
 
+#include "tests/doubles/JournalFile.h"
+
 namespace {
 
 DWORD NumberAfter(const std::wstring& commandLine, const wchar_t* option) {
@@ -14,25 +16,10 @@ DWORD NumberAfter(const std::wstring& commandLine, const wchar_t* option) {
     return wcstoul(commandLine.c_str() + at + wcslen(option), nullptr, 0);
 }
 
-std::string Utf8(const std::wstring& text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size, nullptr,
-                        nullptr);
-    return bytes;
-}
-
 void AppendToJournal(const std::wstring& line) {
     wchar_t journal[MAX_PATH] = {};
     if (GetEnvironmentVariableW(L"WELKIN_COMMAND_JOURNAL", journal, MAX_PATH) == 0) return;
-    HANDLE file = CreateFileW(journal, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    const std::string bytes = Utf8(line);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    doubles::AppendToJournal(journal, doubles::Utf8(line));
 }
 
 }  // namespace
