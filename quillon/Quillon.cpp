@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "foundation/basalt/OwnedHandle.h"
 #include "foundation/basalt/RegValueCodec.h"
 #include "foundation/basalt/SystemLibrary.h"
 #include "foundation/logging/LogStream.h"
@@ -33,19 +34,6 @@ public:
 
 private:
     Action action_;
-};
-
-class LoadedModule {
-public:
-    explicit LoadedModule(HMODULE module) : module_(module) {}
-    ~LoadedModule() {
-        if (module_) FreeLibrary(module_);
-    }
-    LoadedModule(const LoadedModule&) = delete;
-    LoadedModule& operator=(const LoadedModule&) = delete;
-
-private:
-    HMODULE module_;
 };
 
 // Both timers go together, the maximum-delay timer first.
@@ -172,7 +160,7 @@ DWORD RunIdleWaiter(const WaiterPlatform& platform) {
         ETWLogging::LogMessage(ETWLogging::kSeverityError, LOG_SITE_FILE, kMainFunction, __LINE__,
                                L"Failed to Initialize Secure DLL Loading, KB2533623 might not be installed, continue.");
     // From the System folder even when the safe search could not be turned on.
-    LoadedModule version(LoadSystemLibrary(L"VERSION.dll"));
+    const Basalt::LoadedModule version(LoadSystemLibrary(L"VERSION.dll"));
 
     ETWLogging::InitLogging(nullptr, L"quillon", ThisModule(), nullptr, 0);
     // The first line is a stream line: it creates the logger, under the stream's group.

@@ -2,27 +2,18 @@
 
 #include <algorithm>
 
+#include "foundation/basalt/OwnedHandle.h"
+
 namespace Basalt::internal {
 
 namespace {
 
 constexpr DWORD kSubkeyNameChars = 256;
 
-// Frees a LocalAlloc'd block (descriptor or ACL) at scope end.
-class LocalBlock {
-public:
-    explicit LocalBlock(void* block = nullptr) : block_(block) {}
-    LocalBlock(const LocalBlock&) = delete;
-    LocalBlock& operator=(const LocalBlock&) = delete;
-    ~LocalBlock() {
-        if (block_) LocalFree(block_);
-    }
-    void* Get() const { return block_; }
-    void** Out() { return &block_; }
+void FreeLocalBlock(void* block) { LocalFree(block); }
 
-private:
-    void* block_;
-};
+// A LocalAlloc'd block (descriptor or ACL).
+using LocalBlock = Owned<void*, FreeLocalBlock>;
 
 class TableSid {
 public:
@@ -78,7 +69,7 @@ LONG GrantOne(AdvapiTable& table, HKEY key) {
     grant.Trustee.ptstrName = static_cast<LPWSTR>(everyone.Get());
     LocalBlock newDacl;
     result = static_cast<LONG>(
-        table.SetEntriesInAclW(ULONG{1}, &grant, oldDacl, reinterpret_cast<PACL*>(newDacl.Out())));
+        table.SetEntriesInAclW(ULONG{1}, &grant, oldDacl, reinterpret_cast<PACL*>(newDacl.Receive())));
     if (result != ERROR_SUCCESS) return result;
 
     LocalBlock descriptor(LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
@@ -99,10 +90,9 @@ LONG GrantTree(AdvapiTable& table, HKEY key, bool recurse) {
         result = RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
         if (result == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
         if (result != ERROR_SUCCESS) return result;
-        HKEY subkey = nullptr;
-        if (RegOpenKeyExW(key, name, 0, KEY_ALL_ACCESS, &subkey) != ERROR_SUCCESS) continue;
-        result = GrantTree(table, subkey, true);
-        RegCloseKey(subkey);
+        RegistryKey subkey;
+        if (RegOpenKeyExW(key, name, 0, KEY_ALL_ACCESS, subkey.Receive()) != ERROR_SUCCESS) continue;
+        result = GrantTree(table, subkey.Get(), true);
         if (result != ERROR_SUCCESS) return result;
     }
 }

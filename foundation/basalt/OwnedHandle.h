@@ -39,8 +39,10 @@ private:
 
 inline void CloseKernelHandle(HANDLE handle) { CloseHandle(handle); }
 inline void CloseRegistryKey(HKEY key) { RegCloseKey(key); }
+inline void FreeLoadedModule(HMODULE module) { FreeLibrary(module); }
 
 using KernelHandle = Owned<HANDLE, CloseKernelHandle>;
 using RegistryKey = Owned<HKEY, CloseRegistryKey>;
+using LoadedModule = Owned<HMODULE, FreeLoadedModule>;
 
 }  // namespace Basalt

@@ -13,15 +13,10 @@
 #include "foundation/basalt/ProcAddress.h"
 #include "foundation/basalt/SystemLibrary.h"
 
-CabinetApi::CabinetApi() {
-    module_ = LoadSystemLibrary(L"Cabinet.dll");
-    create_ = Basalt::GetProcAddressAs<CreateFn>(module_, "FDICreate");
-    copy_ = Basalt::GetProcAddressAs<CopyFn>(module_, "FDICopy");
-    destroy_ = Basalt::GetProcAddressAs<DestroyFn>(module_, "FDIDestroy");
-}
-
-CabinetApi::~CabinetApi() {
-    if (module_) FreeLibrary(module_);
+CabinetApi::CabinetApi() : module_(LoadSystemLibrary(L"Cabinet.dll")) {
+    create_ = Basalt::GetProcAddressAs<CreateFn>(module_.Get(), "FDICreate");
+    copy_ = Basalt::GetProcAddressAs<CopyFn>(module_.Get(), "FDICopy");
+    destroy_ = Basalt::GetProcAddressAs<DestroyFn>(module_.Get(), "FDIDestroy");
 }
 
 namespace {

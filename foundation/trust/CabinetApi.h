@@ -4,12 +4,12 @@
 #include <windows.h>
 #include <fdi.h>
 
+#include "foundation/basalt/OwnedHandle.h"
 #include "foundation/trust/TrustList.h"
 
 class CabinetApi {
 public:
     CabinetApi();
-    ~CabinetApi();
     CabinetApi(const CabinetApi&) = delete;
     CabinetApi& operator=(const CabinetApi&) = delete;
 
@@ -24,7 +24,7 @@ public:
     DestroyFn Destroy() const { return destroy_; }
 
 private:
-    HMODULE module_ = nullptr;
+    Basalt::LoadedModule module_;
     CreateFn create_ = nullptr;
     CopyFn copy_ = nullptr;
     DestroyFn destroy_ = nullptr;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "foundation/basalt/Format.h"
+#include "foundation/basalt/OwnedHandle.h"
 #include "foundation/basalt/ProcAddress.h"
 #include "foundation/trust/ModuleTrust.h"
 
@@ -78,25 +79,25 @@ DWORD GetModulePathFromAddress(const void* address, wchar_t* out) {
     if (!address || !out) return ERROR_INVALID_PARAMETER;
     std::unique_ptr<HMODULE[]> modules(new (std::nothrow) HMODULE[4096]);
     if (!modules) return ERROR_NOT_ENOUGH_MEMORY;
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId());
+    const Basalt::KernelHandle process(
+        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId()));
     if (!process) return GetLastError();
     DWORD code = ERROR_ACCESS_DENIED;
     DWORD needed = 0;
-    if (!EnumProcessModules(process, modules.get(), 4096 * sizeof(HMODULE), &needed)) {
+    if (!EnumProcessModules(process.Get(), modules.get(), 4096 * sizeof(HMODULE), &needed)) {
         code = GetLastError();
     } else {
         const DWORD count = std::min<DWORD>(needed / sizeof(HMODULE), 4096);
         const auto target = reinterpret_cast<ULONG_PTR>(address);
         for (DWORD i = 0; i < count; ++i) {
             MODULEINFO info = {};
-            if (!GetModuleInformation(process, modules[i], &info, sizeof(info))) continue;
+            if (!GetModuleInformation(process.Get(), modules[i], &info, sizeof(info))) continue;
             const auto base = reinterpret_cast<ULONG_PTR>(info.lpBaseOfDll);
             if (target < base || target >= base + info.SizeOfImage) continue;
-            if (GetModuleFileNameExW(process, modules[i], out, MAX_PATH) != 0) code = ERROR_SUCCESS;
+            if (GetModuleFileNameExW(process.Get(), modules[i], out, MAX_PATH) != 0) code = ERROR_SUCCESS;
             break;
         }
     }
-    CloseHandle(process);
     return code;
 }
 
@@ -107,13 +108,13 @@ DWORD VerifyModuleOfAddress(const void* address) {
 
 bool GetDunmoreInstallDir(bool wow32, const wchar_t* append, wchar_t* buffer, DWORD capacity) {
     if (!buffer || capacity == 0) return false;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Torvex\\Dunmore", 0, KEY_READ | KEY_WOW64_64KEY, &key) !=
-        ERROR_SUCCESS)
+    Basalt::RegistryKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Torvex\\Dunmore", 0, KEY_READ | KEY_WOW64_64KEY,
+                      key.Receive()) != ERROR_SUCCESS)
         return false;
     DWORD size = capacity * sizeof(wchar_t);
     DWORD type = 0;
-    const bool read = RegQueryValueExW(key, wow32 ? L"szInstallDir32" : L"szInstallDir64", nullptr, &type,
+    const bool read = RegQueryValueExW(key.Get(), wow32 ? L"szInstallDir32" : L"szInstallDir64", nullptr, &type,
                                        reinterpret_cast<BYTE*>(buffer), &size) == ERROR_SUCCESS;
     if (read) {
         // The stored text need not be terminated.
@@ -127,7 +128,6 @@ bool GetDunmoreInstallDir(bool wow32, const wchar_t* append, wchar_t* buffer, DW
         }
         if (append && length + wcslen(append) < capacity) wcscat(buffer, append);
     }
-    RegCloseKey(key);
     return read;
 }
 
@@ -250,13 +250,9 @@ DWORD GetInterfaceFromSignedDll(const wchar_t* library, const char* interfaceNam
         const DWORD error = GetLastError();
         return error ? error : ERROR_FILE_NOT_FOUND;
     }
+    const Basalt::LoadedModule module(load.module);
     using GetInterfaceFn = DWORD (*)(const char*, void**);
-    DWORD result;
-    if (auto getInterface = Basalt::GetProcAddressAs<GetInterfaceFn>(load.module, "NotComDllGetInterface")) {
-        result = getInterface(interfaceName, out);
-    } else {
-        result = GetLastError();
-    }
-    FreeLibrary(load.module);
-    return result;
+    if (auto getInterface = Basalt::GetProcAddressAs<GetInterfaceFn>(module.Get(), "NotComDllGetInterface"))
+        return getInterface(interfaceName, out);
+    return GetLastError();
 }

@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 
+#include "foundation/basalt/OwnedHandle.h"
 #include "foundation/trust/TrustedLoading.h"
 
 namespace {
@@ -28,18 +29,18 @@ DWORD ValidationServiceClient::VersionFromText(const wchar_t* text) {
 }
 
 ValidationServiceClient::ValidationServiceClient() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Torvex\\Dunmore", 0, KEY_READ | KEY_WOW64_64KEY, &key) !=
-        ERROR_SUCCESS)
+    Basalt::RegistryKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Torvex\\Dunmore", 0, KEY_READ | KEY_WOW64_64KEY,
+                      key.Receive()) != ERROR_SUCCESS)
         return;
     wchar_t text[64] = {};
     DWORD size = sizeof(text);
     version_ = kDefaultVersion;
-    if (RegGetValueW(key, nullptr, L"dunmore_version", RRF_RT_REG_SZ, nullptr, text, &size) == ERROR_SUCCESS) {
+    if (RegGetValueW(key.Get(), nullptr, L"dunmore_version", RRF_RT_REG_SZ, nullptr, text, &size) == ERROR_SUCCESS) {
         text[63] = L'\0';
         version_ = VersionFromText(text);
     }
-    RegCloseKey(key);
+    key.Reset();
 
     void* control = nullptr;
     if (GetInterfaceFromSignedDll(L"jxvvtpa.dll", "KqvValidationControl2", &control, nullptr) != 0 || !control) {
