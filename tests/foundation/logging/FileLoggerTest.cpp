@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "foundation/basalt/FileHelpers.h"
+#include "foundation/basalt/Format.h"
 #include "foundation/basalt/IniReader.h"
 #include "tests/support/TempFolder.h"
 
@@ -96,9 +97,7 @@ protected:
     void TearDown() override { Basalt::RemoveFolderTree(LogsRoot().c_str()); }
 
     std::wstring LogFile(int index, const std::wstring& suffix = L"") const {
-        wchar_t digits[8];
-        wsprintfW(digits, L"%03d", index);
-        return folder_ + L"\\" + kLogName + suffix + digits + L".log";
+        return folder_ + L"\\" + kLogName + suffix + Basalt::Format(L"%03d", index) + L".log";
     }
     std::wstring PerLogIni() const { return folder_ + L"\\log.ini"; }
     std::wstring GlobalIni() const { return LogsRoot() + L"\\log.ini"; }

@@ -2,11 +2,10 @@
 
 #include <wincrypt.h>
 
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "foundation/trust/SignerRules.h"
+#include "tests/support/TempFolder.h"
 #include "tests/support/WinePaths.h"
 
 namespace trusttest {
@@ -15,8 +14,7 @@ namespace {
 
 std::string ReadLinuxFile(const char* folder, const char* name) {
     const std::wstring path = testsupport::WindowsPathOf(folder) + L"\\" + std::wstring(name, name + strlen(name));
-    std::ifstream in(path.c_str(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return testsupport::TempFolder::ReadAll(path);
 }
 
 PCCERT_CONTEXT LoadPem(const char* name) {
