@@ -1,6 +1,6 @@
 // Runs a program that logs through the real file logger (chosen by the mechanism given to InitLogging) and checks
 // the ring of files it leaves behind, across two runs.
-#include <shlobj.h>
+#include <windows.h>
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,7 @@
 #include "foundation/basalt/FileHelpers.h"
 #include "foundation/basalt/IniReader.h"
 #include "foundation/basalt/ObfuscatedRegKey.h"
+#include "tests/foundation/logging/LogFileText.h"
 #include "tests/support/ProcessRunner.h"
 #include "tests/support/ScratchRegistry.h"
 #include "tests/support/TempFolder.h"
@@ -17,22 +18,12 @@
 
 namespace {
 
-std::wstring LogsRoot() {
-    PWSTR path = nullptr;
-    SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &path);
-    std::wstring text = std::wstring(path ? path : L"") + L"\\Torvex\\QZLOGS";
-    CoTaskMemFree(path);
-    return text;
-}
-
 // The lines of a log file; fails the test on a missing byte-order mark or a mark inside.
 std::vector<std::wstring> LinesOf(const std::wstring& path) {
     const std::string bytes = testsupport::TempFolder::ReadAll(path);
     std::vector<std::wstring> lines;
     EXPECT_EQ("\xFF\xFE", bytes.substr(0, 2)) << "no byte-order mark";
-    std::wstring text;
-    for (size_t at = 2; at + 1 < bytes.size(); at += 2)
-        text += static_cast<wchar_t>(static_cast<BYTE>(bytes[at]) | (static_cast<BYTE>(bytes[at + 1]) << 8));
+    const std::wstring text = logtest::TextAfterMark(bytes);
     EXPECT_EQ(std::wstring::npos, text.find(L'\xFEFF'));
     for (size_t at = 0, end; at < text.size(); at = end + 2) {
         end = text.find(L"\r\n", at);
@@ -55,7 +46,7 @@ int LineNumber(const std::wstring& line, const std::wstring& tag) {
 }
 
 TEST(FileLoggerProgramTest, AProgramLeavesARingOfLogFiles) {
-    const std::wstring root = LogsRoot();
+    const std::wstring root = logtest::LogsRoot();
     const std::wstring folder = root + L"\\wtclient\\file_logger_client";
     Basalt::RemoveFolderTree((root + L"\\wtclient").c_str());
     ASSERT_TRUE(Basalt::CreateFolderPath(root.c_str(), nullptr));
@@ -110,7 +101,7 @@ TEST(FileLoggerProgramTest, AProgramLeavesARingOfLogFiles) {
 
 // Mechanism 0: the program's logger follows the scrambled "Logging Mechanism" of the logging key.
 TEST(FileLoggerProgramTest, TheLoggingKeyChoosesTheFileLoggerForAProgram) {
-    const std::wstring root = LogsRoot();
+    const std::wstring root = logtest::LogsRoot();
     const std::wstring log = root + L"\\wtclient\\file_logger_client\\file_logger_client000.log";
     Basalt::RemoveFolderTree((root + L"\\wtclient").c_str());
     const std::wstring program = testsupport::WindowsPathOf(FILE_LOGGER_CLIENT_EXE);

@@ -1,6 +1,6 @@
 #include "foundation/logging/FileLogger.h"
 
-#include <shlobj.h>
+#include <windows.h>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +13,7 @@
 #include "foundation/basalt/FileHelpers.h"
 #include "foundation/basalt/Format.h"
 #include "foundation/basalt/IniReader.h"
+#include "tests/foundation/logging/LogFileText.h"
 #include "tests/support/TempFolder.h"
 
 using ETWLogging::CLogging;
@@ -23,15 +24,8 @@ namespace {
 SYSTEMTIME g_now = {2026, 12, 4, 10, 13, 5, 9, 0};
 void WINAPI FakeClock(LPSYSTEMTIME time) { *time = g_now; }
 
-std::wstring ProgramData() {
-    PWSTR path = nullptr;
-    SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &path);
-    std::wstring text = path ? path : L"";
-    CoTaskMemFree(path);
-    return text;
-}
-
-std::wstring LogsRoot() { return ProgramData() + L"\\Torvex\\QZLOGS"; }
+using logtest::LogsRoot;
+using logtest::ProgramData;
 
 // The program's own names: the log name and the tag come from the image file of this test program.
 const wchar_t kLogName[] = L"logging_file_logger_tests";
@@ -438,9 +432,7 @@ TEST_F(FileLoggerTest, ConcurrentWritersKeepEveryLineWhole) {
     for (int index = 0; Exists(LogFile(index)); ++index, ++files) {
         const std::string bytes = Body(index);
         ASSERT_EQ(kBom, bytes.substr(0, 2)) << index;
-        std::wstring text;
-        for (size_t at = 2; at + 1 < bytes.size(); at += 2)
-            text += static_cast<wchar_t>(static_cast<BYTE>(bytes[at]) | (static_cast<BYTE>(bytes[at + 1]) << 8));
+        const std::wstring text = logtest::TextAfterMark(bytes);
         size_t at = 0;
         while (at < text.size()) {
             const size_t end = text.find(L"\r\n", at);

@@ -1,6 +1,6 @@
 // Every road into the process's file logger, with log.ini "Enable" on and off: log sites, stream lines, Basalt
 // messages through the bridge, and finished messages written raw.
-#include <shlobj.h>
+#include <windows.h>
 
 #include <gtest/gtest.h>
 
@@ -12,25 +12,16 @@
 #include "foundation/logging/LogSite.h"
 #include "foundation/logging/LogStream.h"
 #include "foundation/logging/LoggerTesting.h"
+#include "tests/foundation/logging/LogFileText.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
 
-std::wstring LogFolder() {
-    PWSTR path = nullptr;
-    SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &path);
-    std::wstring text = std::wstring(path ? path : L"") + L"\\Torvex\\QZLOGS\\wtroads\\logging_file_logger_tests";
-    CoTaskMemFree(path);
-    return text;
-}
+std::wstring LogFolder() { return logtest::LogsRoot() + L"\\wtroads\\logging_file_logger_tests"; }
 
 std::wstring LogText() {
-    const std::string bytes =
-        testsupport::TempFolder::ReadAll(LogFolder() + L"\\logging_file_logger_tests000.log");
-    std::wstring text;
-    for (size_t at = 2; at + 1 < bytes.size(); at += 2)
-        text += static_cast<wchar_t>(static_cast<BYTE>(bytes[at]) | (static_cast<BYTE>(bytes[at + 1]) << 8));
-    return text;
+    return logtest::TextAfterMark(
+        testsupport::TempFolder::ReadAll(LogFolder() + L"\\logging_file_logger_tests000.log"));
 }
 
 void LogOnEveryRoad() {
