@@ -5,6 +5,7 @@
 #include <wincrypt.h>
 
 #include <cstring>
+#include <iterator>
 
 #include "foundation/trust/AuthenticodeFile.h"
 #include "foundation/trust/CryptHandles.h"
@@ -121,6 +122,11 @@ const TrustListValues& BuiltInTrustList() {
     return values;
 }
 
+EmbeddedTrustListSignature::EmbeddedTrustListSignature()
+    : signer_(std::begin(kListSignerThumbprint), std::end(kListSignerThumbprint)) {}
+
+EmbeddedTrustListSignature::EmbeddedTrustListSignature(Thumbprint signer) : signer_(std::move(signer)) {}
+
 bool EmbeddedTrustListSignature::IsSignedBySuite(const std::wstring& path) const {
     TrustHandles::CertStore store;
     TrustHandles::CryptMessage message;
@@ -143,8 +149,16 @@ bool EmbeddedTrustListSignature::IsSignedBySuite(const std::wstring& path) const
     BYTE thumbprint[20] = {};
     DWORD thumbprintSize = sizeof(thumbprint);
     if (!CertGetCertificateContextProperty(certificate.Get(), CERT_SHA1_HASH_PROP_ID, thumbprint, &thumbprintSize) ||
-        thumbprintSize != sizeof(thumbprint) || std::memcmp(thumbprint, kListSignerThumbprint, sizeof(thumbprint)) != 0)
+        thumbprintSize != sizeof(thumbprint) || signer_.size() != sizeof(thumbprint) ||
+        std::memcmp(thumbprint, signer_.data(), sizeof(thumbprint)) != 0)
         return false;
+    // The signature itself must be that certificate's: naming the list signer is not enough.
+    CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA verify = {};
+    verify.cbSize = sizeof(verify);
+    verify.dwSignerIndex = 0;
+    verify.dwSignerType = CMSG_VERIFY_SIGNER_CERT;
+    verify.pvSigner = const_cast<CERT_CONTEXT*>(certificate.Get());
+    if (!CryptMsgControl(message.Get(), 0, CMSG_CTRL_VERIFY_SIGNATURE_EX, &verify)) return false;
     return VerifyAuthenticodeHashOnly(path.c_str()) == 0;
 }
 

@@ -40,11 +40,18 @@ public:
     virtual bool IsSignedBySuite(const std::wstring& path) const = 0;
 };
 
-// The real judgement: one embedded signer whose certificate has the suite's list-signing thumbprint, and
-// WinVerifyTrust accepts the file.
+// The real judgement: one embedded signer whose certificate has the suite's list-signing thumbprint and whose
+// signature that certificate verifies, and WinVerifyTrust accepts the file.
 class EmbeddedTrustListSignature final : public TrustListSignature {
 public:
+    // The suite's list-signing certificate.
+    EmbeddedTrustListSignature();
+    // Another signing certificate's SHA-1 thumbprint (tests sign with certificates of their own).
+    explicit EmbeddedTrustListSignature(Thumbprint signer);
     bool IsSignedBySuite(const std::wstring& path) const override;
+
+private:
+    Thumbprint signer_;
 };
 
 class TrustList {

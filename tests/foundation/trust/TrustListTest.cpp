@@ -152,6 +152,24 @@ TEST(TrustListDefaults, RealSignatureJudgementRefusesWhatTheSuiteDidNotSign) {
     EXPECT_FALSE(list.Load());
 }
 
+TEST(TrustListDefaults, SignatureJudgementNeedsTheNamedSignersOwnSignature) {
+    // Files signed by the test PKI's "good" leaf, judged with that leaf as the list signer.
+    const EmbeddedTrustListSignature judgement(trusttest::LeafThumbprint("good"));
+    struct Case {
+        const char* label;
+        std::wstring path;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"signed by the named signer", trusttest::SignedFile(L"good", L"trust_payload"), true},
+        {"one flipped byte", trusttest::SignedFile(L"tampered", L"trust_payload"), false},
+        {"the signer's signature damaged", trusttest::SignedFile(L"bad_signature", L"trust_payload"), false},
+        {"signed by another leaf", trusttest::SignedFile(L"stranger", L"trust_payload"), false},
+        {"unsigned", trusttest::UnsignedFile(L"trust_payload"), false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(judgement.IsSignedBySuite(c.path), c.accepted) << c.label;
+}
+
 TEST(TrustListDefaults, BuiltInList) {
     const TrustListValues& builtIn = BuiltInTrustList();
     EXPECT_EQ(builtIn.version, 7u);

@@ -60,6 +60,8 @@ PCCERT_CONTEXT LoadPkiCertificate(const char* stem) { return LoadPem((std::strin
 Thumbprint TestRootThumbprint() { return ThumbprintOf("root.pem"); }
 Thumbprint StrangerRootThumbprint() { return ThumbprintOf("stranger_root.pem"); }
 
+Thumbprint LeafThumbprint(const char* leaf) { return ThumbprintOf((std::string(leaf) + ".pem").c_str()); }
+
 std::wstring LeafSerialText(const char* leaf) {
     const std::string name = std::string(leaf) + ".pem";
     PCCERT_CONTEXT certificate = LoadPem(name.c_str());

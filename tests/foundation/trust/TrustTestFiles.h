@@ -18,6 +18,8 @@ std::wstring TrustListFile(const wchar_t* name);
 // SHA-1 thumbprint of the test root (or of the stranger root).
 Thumbprint TestRootThumbprint();
 Thumbprint StrangerRootThumbprint();
+// SHA-1 thumbprint of a leaf of the test PKI ("good", ...).
+Thumbprint LeafThumbprint(const char* leaf);
 // Serial number text (most significant byte first) of a leaf of the test PKI ("good", "expired", ...).
 std::wstring LeafSerialText(const char* leaf);
 
