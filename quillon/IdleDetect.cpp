@@ -47,6 +47,17 @@ void RemoveCounter(CPdhCalls& pdh, PDH_HCOUNTER& counter) {
     counter = nullptr;
 }
 
+void ReleaseQuery(IdleDetectContext& context) {
+    if (!context.pdh) return;
+    RemoveCounter(*context.pdh, context.memoryCounter);
+    RemoveCounter(*context.pdh, context.processorCounter);
+    RemoveCounter(*context.pdh, context.diskCounter);
+    if (context.query) {
+        context.pdh->CloseQuery(context.query);
+        context.query = nullptr;
+    }
+}
+
 }  // namespace
 
 PDH_STATUS AddCounterByIndex(CPdhCalls& pdh, PDH_HQUERY query, DWORD objectIndex, DWORD counterIndex,
@@ -120,6 +131,7 @@ HRESULT IdleDetectInit(IdleDetectContext& context, CPdhCalls& pdh, DWORD memoryM
         status = AddCounterByIndex(pdh, context.query, kPhysicalDiskObject, kDiskIdleTimeCounter, L"_Total",
                                    &context.diskCounter);
     if (status == ERROR_SUCCESS) status = pdh.CollectQueryData(context.query);
+    if (status != ERROR_SUCCESS) ReleaseQuery(context);
     return AsHresult(status);
 }
 
@@ -146,14 +158,6 @@ bool IsIdle(IdleDetectContext& context) {
 
 DWORD IdleDetectDeinit(IdleDetectContext& context) {
     EvtIdleDetectDeinit();
-    if (context.pdh) {
-        RemoveCounter(*context.pdh, context.memoryCounter);
-        RemoveCounter(*context.pdh, context.processorCounter);
-        RemoveCounter(*context.pdh, context.diskCounter);
-        if (context.query) {
-            context.pdh->CloseQuery(context.query);
-            context.query = nullptr;
-        }
-    }
+    ReleaseQuery(context);
     return 0;
 }
