@@ -2,19 +2,7 @@
 
 #include <cwchar>
 
-#include <gtest/gtest.h>
-
-#include "foundation/basalt/RegistryRecord.h"
-
 namespace quillontest {
-
-std::vector<BYTE> SettingRecord(DWORD type, const void* payload, DWORD length) {
-    std::vector<BYTE> record(length + Basalt::kRecordHeaderSize);
-    EXPECT_EQ(EncodeRegRecord(static_cast<const BYTE*>(payload), length, type, record.data(),
-                              static_cast<DWORD>(record.size())),
-              0u);
-    return record;
-}
 
 Sample IdleSample() {
     Sample sample;

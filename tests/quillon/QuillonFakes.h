@@ -1,5 +1,5 @@
 #pragma once
-// Doubles for the idle waiter's platform calls, and its settings as stored: scripted PDH counters that record their call order, a recording
+// Doubles for the idle waiter's platform calls: scripted PDH counters that record their call order, a recording
 // ETW sink that can play an enabling session, and waiter calls that record sleeps, map timer elapses to short real
 // timers and script the desktop-input answers.
 #include <windows.h>
@@ -25,9 +25,6 @@ struct Sample {
     PDH_STATUS collect = ERROR_SUCCESS;
     CounterRead memory, processor, disk;
 };
-
-// A scrambled registry record of the payload, as the settings are stored.
-std::vector<BYTE> SettingRecord(DWORD type, const void* payload, DWORD length);
 
 // Values that pass the default thresholds (256 MB, 80 %, 50 %) and values that fail all three.
 Sample IdleSample();

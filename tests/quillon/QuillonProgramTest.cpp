@@ -6,9 +6,9 @@
 
 #include <vector>
 
-#include "QuillonFakes.h"
 #include "tests/support/ProcessRunner.h"
 #include "tests/support/ScratchRegistry.h"
+#include "tests/support/ScrambledRecord.h"
 #include "tests/support/WinePaths.h"
 
 namespace {
@@ -32,7 +32,7 @@ TEST(QuillonProgram, EndsWithTheIdleTestsOpeningFailure) {
     registry.Create(HKEY_LOCAL_MACHINE, kSettingsKey);
     const DWORD none = 0;
     registry.SetBinary(HKEY_LOCAL_MACHINE, kSettingsKey, L"MinimumDelay",
-                       quillontest::SettingRecord(REG_DWORD, &none, sizeof none));
+                       testsupport::ScrambledRecord(REG_DWORD, &none, sizeof none));
     testsupport::ProcessOptions options;
     options.timeoutMs = 30000;
 

@@ -10,6 +10,7 @@
 #include "QuillonFakes.h"
 #include "tests/support/RecordingLogger.h"
 #include "tests/support/ScratchRegistry.h"
+#include "tests/support/ScrambledRecord.h"
 #include "tests/support/WinePaths.h"
 #include "quillon/Quillon.h"
 #include "quillon/QuillonEvents.h"
@@ -19,7 +20,7 @@ using quillontest::FakeEvents;
 using quillontest::FakePdh;
 using quillontest::FakeWaiter;
 using quillontest::IdleSample;
-using quillontest::SettingRecord;
+using testsupport::ScrambledRecord;
 using quillontest::TimerFailure;
 using ::testing::Contains;
 using ::testing::ElementsAre;
@@ -50,7 +51,7 @@ protected:
     }
 
     void SetSetting(const wchar_t* name, DWORD value) {
-        registry.SetBinary(HKEY_LOCAL_MACHINE, kSettingsKey, name, SettingRecord(REG_DWORD, &value, sizeof value));
+        registry.SetBinary(HKEY_LOCAL_MACHINE, kSettingsKey, name, ScrambledRecord(REG_DWORD, &value, sizeof value));
     }
     DWORD Run() { return RunIdleWaiter({waiter, pdh, events}); }
 
@@ -146,16 +147,16 @@ TEST_F(QuillonRunTest, OnlyAFourByteDwordRecordIsTaken) {
     const DWORD ten = 10;
     const Case cases[] = {
         {"dword record", [&](auto& r) { r.SetBinary(HKEY_LOCAL_MACHINE, kSettingsKey, L"QueryInterval",
-                                                    SettingRecord(REG_DWORD, &ten, 4)); }, 10},
+                                                    ScrambledRecord(REG_DWORD, &ten, 4)); }, 10},
         {"plain dword", [&](auto& r) { r.SetDword(HKEY_LOCAL_MACHINE, kSettingsKey, L"QueryInterval", 10); }, 5},
         {"string record", [&](auto& r) { r.SetBinary(HKEY_LOCAL_MACHINE, kSettingsKey, L"QueryInterval",
-                                                     SettingRecord(REG_SZ, "10", 3)); }, 5},
+                                                     ScrambledRecord(REG_SZ, "10", 3)); }, 5},
         {"short dword record", [&](auto& r) { r.SetBinary(HKEY_LOCAL_MACHINE, kSettingsKey, L"QueryInterval",
-                                                          SettingRecord(REG_DWORD, &ten, 2)); }, 5},
+                                                          ScrambledRecord(REG_DWORD, &ten, 2)); }, 5},
         {"binary record", [&](auto& r) { r.SetBinary(HKEY_LOCAL_MACHINE, kSettingsKey, L"QueryInterval",
-                                                     SettingRecord(REG_BINARY, &ten, 4)); }, 5},
+                                                     ScrambledRecord(REG_BINARY, &ten, 4)); }, 5},
         {"tampered record", [&](auto& r) {
-             auto record = SettingRecord(REG_DWORD, &ten, 4);
+             auto record = ScrambledRecord(REG_DWORD, &ten, 4);
              record.back() ^= 0x40;
              r.SetBinary(HKEY_LOCAL_MACHINE, kSettingsKey, L"QueryInterval", record);
          }, 5},

@@ -2,10 +2,10 @@
 
 #include <vector>
 
-#include "foundation/basalt/RegistryRecord.h"
 #include "foundation/logging/FileLogger.h"
 #include "foundation/logging/LogBuilder.h"
 #include "tests/support/ScratchRegistry.h"
+#include "tests/support/ScrambledRecord.h"
 
 namespace {
 
@@ -44,12 +44,7 @@ TEST(LoggerChoiceTest, MechanismOneGivesTheFileLoggerWithoutAskingTheRegistry) {
 const wchar_t kLoggingKey[] = L"SOFTWARE\\Torvex\\Logging";
 const wchar_t kMechanismValue[] = L"Logging Mechanism";
 
-std::vector<BYTE> ScrambledDword(DWORD value) {
-    std::vector<BYTE> record(Basalt::kRecordHeaderSize + sizeof value);
-    EXPECT_EQ(0u, EncodeRegRecord(reinterpret_cast<const BYTE*>(&value), sizeof value, REG_DWORD, record.data(),
-                                  static_cast<DWORD>(record.size())));
-    return record;
-}
+std::vector<BYTE> ScrambledDword(DWORD value) { return testsupport::ScrambledRecord(REG_DWORD, &value, sizeof value); }
 
 TEST(LoggerChoiceTest, TheLoggingKeyChoosesTheFileLoggerOnlyForAScrambledOne) {
     struct Case {
