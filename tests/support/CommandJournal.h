@@ -1,6 +1,7 @@
 #pragma once
-// The journal of the command double (tests/doubles/command_double.cpp): one line per start, the whole command line
-// and the current folder separated by a tab, in UTF-8.
+// The journals of the doubles (tests/doubles): UTF-8 files of '\n'-terminated lines. The command double's journal
+// (tests/doubles/command_double.cpp) holds one line per start, the whole command line and the current folder
+// separated by a tab.
 #include <string>
 #include <vector>
 
@@ -10,6 +11,10 @@ struct CommandStart {
     std::string commandLine;
     std::string folder;
 };
+
+// The complete lines of a journal, without their '\n' (an unterminated last line is not counted); none when the
+// file is missing.
+std::vector<std::string> ReadJournalLines(const std::wstring& journalPath);
 
 std::vector<CommandStart> ReadCommandStarts(const std::wstring& journalPath);
 

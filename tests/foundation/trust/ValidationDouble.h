@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/doubles/DoubleIds.h"
+#include "tests/support/CommandJournal.h"
 #include "tests/support/ScratchRegistry.h"
 #include "tests/support/TempFolder.h"
 
@@ -47,16 +48,10 @@ public:
 
     // The requests the double has seen, one line each ("get <name>" or "<flags> <path>"); cleared by ClearJournal.
     std::vector<std::wstring> Journal() const {
-        const std::string text = testsupport::TempFolder::ReadAll(journal_);
         std::vector<std::wstring> lines;
-        std::wstring line;
-        for (char c : text) {
-            if (c == '\n') {
-                lines.push_back(line);
-                line.clear();
-            } else {
-                line.push_back(static_cast<unsigned char>(c));
-            }
+        for (const std::string& line : testsupport::ReadJournalLines(journal_)) {
+            std::wstring& wide = lines.emplace_back();
+            for (char c : line) wide.push_back(static_cast<unsigned char>(c));
         }
         return lines;
     }
