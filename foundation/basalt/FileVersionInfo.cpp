@@ -49,7 +49,7 @@ bool SystemFileVersionInfo::load(const wchar_t* name) {
     std::wstring folder = systemFolder_;
     if (folder.empty()) {
         KnownFolderPath system;
-        if (SUCCEEDED(shell_->SHGetKnownFolderPath(FOLDERID_System, 0, nullptr, system.Out())) && system.Get()) {
+        if (SUCCEEDED(shell_->SHGetKnownFolderPath(FOLDERID_System, 0, nullptr, system.Receive())) && system.Get()) {
             systemFolder_ = std::wstring(system.Get()) + L"\\";
             folder = systemFolder_;
         } else {

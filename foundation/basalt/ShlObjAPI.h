@@ -1,8 +1,10 @@
 #pragma once
 // The shell-folder wrapper: known folders are asked through this replaceable object so that tests can answer them.
-// KnownFolderPath holds the text the shell hands out and frees it with CoTaskMemFree at scope end.
+// KnownFolderPath holds the text the shell hands out and frees it with CoTaskMemFree when it goes away.
 #include <windows.h>
 #include <shlobj.h>
+
+#include "foundation/basalt/OwnedHandle.h"
 
 namespace Basalt {
 
@@ -13,26 +15,9 @@ public:
     virtual HRESULT SHGetKnownFolderPath(REFKNOWNFOLDERID folderId, DWORD flags, HANDLE token, PWSTR* path);
 };
 
-class KnownFolderPath {
-public:
-    KnownFolderPath() = default;
-    KnownFolderPath(const KnownFolderPath&) = delete;
-    KnownFolderPath& operator=(const KnownFolderPath&) = delete;
-    ~KnownFolderPath() { Reset(); }
+inline void FreeTaskMemory(PWSTR text) { CoTaskMemFree(text); }
 
-    // The slot to hand to SHGetKnownFolderPath; a text held before is freed first.
-    PWSTR* Out() {
-        Reset();
-        return &path_;
-    }
-    const wchar_t* Get() const { return path_; }
-    void Reset() {
-        CoTaskMemFree(path_);
-        path_ = nullptr;
-    }
-
-private:
-    PWSTR path_ = nullptr;
-};
+// The text SHGetKnownFolderPath hands out (give it Receive()), freed with CoTaskMemFree.
+using KnownFolderPath = Owned<PWSTR, FreeTaskMemory>;
 
 }  // namespace Basalt

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "foundation/basalt/ProcAddress.h"
+#include "foundation/basalt/ShlObjAPI.h"
 
 bool EnableSafeDllSearch() {
     HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
@@ -18,13 +19,9 @@ bool EnableSafeDllSearch() {
 
 HMODULE LoadSystemLibraryEx(const wchar_t* fileName, HANDLE, DWORD flags) {
     if (!fileName) return nullptr;
-    PWSTR folder = nullptr;
-    if (FAILED(SHGetKnownFolderPath(FOLDERID_System, 0, nullptr, &folder))) {
-        CoTaskMemFree(folder);
-        return nullptr;
-    }
-    const std::wstring path = std::wstring(folder) + L"\\" + fileName;
-    CoTaskMemFree(folder);
+    Basalt::KnownFolderPath folder;
+    if (FAILED(SHGetKnownFolderPath(FOLDERID_System, 0, nullptr, folder.Receive())) || !folder) return nullptr;
+    const std::wstring path = std::wstring(folder.Get()) + L"\\" + fileName;
     return LoadLibraryExW(path.c_str(), nullptr, flags & ~static_cast<DWORD>(LOAD_WITH_ALTERED_SEARCH_PATH));
 }
 

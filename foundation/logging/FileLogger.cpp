@@ -200,7 +200,7 @@ DWORD CLogging::close() {
 DWORD CLogging::getLogRootFolder(wchar_t* buffer, DWORD size) {
     if (!buffer) return ERROR_INVALID_PARAMETER;
     Basalt::KnownFolderPath folder;
-    if (FAILED(Basalt::ShlObjAPI().SHGetKnownFolderPath(FOLDERID_ProgramData, KF_FLAG_CREATE, nullptr, folder.Out())) ||
+    if (FAILED(Basalt::ShlObjAPI().SHGetKnownFolderPath(FOLDERID_ProgramData, KF_FLAG_CREATE, nullptr, folder.Receive())) ||
         !folder.Get())
         return ERROR_INVALID_PARAMETER;
     const size_t length = std::wcslen(folder.Get());
