@@ -7,19 +7,13 @@
 #include <vector>
 
 #include "bench/BenchHarness.h"
-#include "foundation/basalt/RegistryRecord.h"
+#include "tests/support/ScrambledRecord.h"
+#include "tests/support/WinePaths.h"
 
 namespace {
 
-std::wstring WindowsPathOf(const char* linuxPath) {
-    std::wstring path = L"Z:";
-    for (const char* p = linuxPath; *p; ++p) path += (*p == '/') ? L'\\' : static_cast<wchar_t>(*p);
-    return path;
-}
-
 void SetRecord(const std::wstring& key, const wchar_t* name, DWORD type, const void* payload, DWORD size) {
-    std::vector<BYTE> record(size + Basalt::kRecordHeaderSize);
-    EncodeRegRecord(static_cast<const BYTE*>(payload), size, type, record.data(), static_cast<DWORD>(record.size()));
+    const std::vector<BYTE> record = testsupport::ScrambledRecord(type, payload, size);
     HKEY handle = nullptr;
     RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr);
     RegSetValueExW(handle, name, 0, REG_BINARY, record.data(), static_cast<DWORD>(record.size()));
@@ -67,9 +61,9 @@ double TimeRun(const std::wstring& program) {
 }  // namespace
 
 int main() {
-    const std::wstring welkin = WindowsPathOf(WELKIN_EXE);
-    const std::wstring idle = WindowsPathOf(EXIT_WITH_EXE);
-    const std::wstring command = WindowsPathOf(COMMAND_DOUBLE_EXE);
+    const std::wstring welkin = testsupport::WindowsPathOf(WELKIN_EXE);
+    const std::wstring idle = testsupport::WindowsPathOf(EXIT_WITH_EXE);
+    const std::wstring command = testsupport::WindowsPathOf(COMMAND_DOUBLE_EXE);
     std::vector<double> welkinRuns, idleRuns;
     for (int i = 0; i < 13; ++i) {
         LayOutSample(command);

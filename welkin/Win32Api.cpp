@@ -1,8 +1,9 @@
 #include "welkin/Win32Api.h"
 
-#include <string>
+#include <initializer_list>
 
 #include "foundation/basalt/ProcAddress.h"
+#include "foundation/basalt/SystemLibrary.h"
 
 CQzWin32APIBase::CQzWin32APIBase() {
     OSVERSIONINFOEXW extended = {};
@@ -28,11 +29,7 @@ void CQzWin32API::FreeModules() {
 int CQzWin32API::LoadSystemModule(HMODULE* slot, const wchar_t* fileName) {
     if (!slot || !fileName) return 0;
     if (*slot) return 1;
-    wchar_t folder[MAX_PATH] = {};
-    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return 0;
-    const std::wstring path = std::wstring(folder) + fileName;
-    *slot = LoadLibraryW(path.c_str());
+    *slot = LoadSystemLibrary(fileName[0] == L'\\' ? fileName + 1 : fileName);
     return *slot ? 1 : 0;
 }
 

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "foundation/basalt/CodePageText.h"
+#include "foundation/basalt/FindHandle.h"
 #include "foundation/basalt/Format.h"
+#include "foundation/basalt/OwnedHandle.h"
 #include "foundation/basalt/RegValueCodec.h"
 #include "foundation/logging/LogStream.h"
 #include "welkin/QzRegWriter.h"
@@ -130,12 +132,10 @@ DWORD QzRegDeleteValue(HKEY root, const wchar_t* subKey, const wchar_t* valueNam
     DWORD converted = Basalt::ToOptionalAnsi(CP_THREAD_ACP, subKey, pathText, path);
     if (converted == 0) converted = Basalt::ToOptionalAnsi(CP_THREAD_ACP, valueName, nameText, name);
     if (converted != 0) return converted;
-    HKEY key = nullptr;
-    LONG rc = RegOpenKeyExA(root, path, 0, QzRegViewAccess(flags, KEY_WRITE), &key);
+    Basalt::RegistryKey key;
+    const LONG rc = RegOpenKeyExA(root, path, 0, QzRegViewAccess(flags, KEY_WRITE), key.Receive());
     if (rc != ERROR_SUCCESS) return static_cast<DWORD>(rc);
-    rc = RegDeleteValueA(key, name);
-    RegCloseKey(key);
-    return static_cast<DWORD>(rc);
+    return static_cast<DWORD>(RegDeleteValueA(key.Get(), name));
 }
 
 CwelkinModule::CwelkinModule() {
@@ -167,10 +167,6 @@ CwelkinModule::CwelkinModule() {
     result_ = 0;
 }
 
-CwelkinModule::~CwelkinModule() {
-    if (instanceMutex_) CloseHandle(instanceMutex_);
-}
-
 DWORD CwelkinModule::getOemMgrAllowedToRunFlag(DWORD* flag) {
     DWORD value = 0;
     if (ReadPlainDword(IsPXSInstalled() ? kKVROemKey : kHalvardOemKey, L"OEMMgr", value, kQzRegRecord) != 0) {
@@ -194,7 +190,7 @@ BOOL CwelkinModule::CheckSingleInstance() {
             CloseHandle(mutex);
             return TRUE;
         }
-        instanceMutex_ = mutex;
+        instanceMutex_.Reset(mutex);
         return FALSE;
     }
     return error == ERROR_ACCESS_DENIED;
@@ -330,21 +326,20 @@ DWORD CwelkinModule::RemoveUnwantedJXVLangPacks() {
         return 0;
     }
 
-    HKEY appList = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, Key(kKeyAppList), 0, KEY_ALL_ACCESS, &appList) != ERROR_SUCCESS) return 0;
-    DWORD valueCount = 0;
-    if (RegQueryInfoKeyW(appList, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &valueCount, nullptr, nullptr,
-                         nullptr, nullptr) != ERROR_SUCCESS ||
-        valueCount == 0) {
-        RegCloseKey(appList);
+    Basalt::RegistryKey appList;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, Key(kKeyAppList), 0, KEY_ALL_ACCESS, appList.Receive()) != ERROR_SUCCESS)
         return 0;
-    }
+    DWORD valueCount = 0;
+    if (RegQueryInfoKeyW(appList.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &valueCount, nullptr,
+                         nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
+        valueCount == 0)
+        return 0;
     for (DWORD index = 0; index < valueCount; ++index) {
         wchar_t name[1300] = {};
         wchar_t folder[651] = {};
         DWORD nameChars = 1300;
         DWORD dataBytes = 1300;
-        const LONG rc = RegEnumValueW(appList, index, name, &nameChars, nullptr, nullptr,
+        const LONG rc = RegEnumValueW(appList.Get(), index, name, &nameChars, nullptr, nullptr,
                                       reinterpret_cast<BYTE*>(folder), &dataBytes);
         if (rc != ERROR_SUCCESS) {
             RequestAnotherRun();
@@ -368,7 +363,6 @@ DWORD CwelkinModule::RemoveUnwantedJXVLangPacks() {
             if (QzDeleteDirectoryDeferedW) QzDeleteDirectoryDeferedW(subfolder.c_str(), 1);
         }
     }
-    RegCloseKey(appList);
     return 0;
 }
 
@@ -390,10 +384,8 @@ void CwelkinModule::TaskScheduleEntry(BOOL create) {
     LOG_AT(kSeverityNormal, L"TaskScheduleEntry: Creating a Task Schedule Entry");
     const std::wstring program = ShellFolder(CSIDL_PROGRAM_FILES_COMMON) + L"\\Torvex\\OOBE\\welkin.Exe";
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(program.c_str(), &found);
-    const bool isFile = search != INVALID_HANDLE_VALUE && !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-    if (search != INVALID_HANDLE_VALUE) FindClose(search);
-    if (!isFile) {
+    const Basalt::FindHandle search(FindFirstFileW(program.c_str(), &found));
+    if (!search.Valid() || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         LogLine(kSeverityError, LOG_HERE) << L"CwelkinModule::TaskScheduleEntry:: Couldn't find " << program.c_str();
         return;
     }

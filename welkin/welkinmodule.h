@@ -6,6 +6,7 @@
 // Run is the main logic: gates, UserMode commands, completion of the OOBE work and the run flag written back.
 #include <windows.h>
 
+#include "foundation/basalt/OwnedHandle.h"
 #include "welkin/QzUtil.h"
 
 enum WelkinKeyRole {
@@ -45,7 +46,6 @@ public:
     static constexpr size_t kTextChars = 260;
 
     CwelkinModule();
-    ~CwelkinModule();
     CwelkinModule(const CwelkinModule&) = delete;
     CwelkinModule& operator=(const CwelkinModule&) = delete;
 
@@ -89,7 +89,7 @@ private:
 
     wchar_t moduleFolder_[kFolderChars] = {};
     wchar_t kvrInstallFolder_[kFolderChars] = {};
-    HANDLE instanceMutex_ = nullptr;
+    Basalt::KernelHandle instanceMutex_;  // held until the module goes away
     int result_ = 0;
     BOOL kvrFamily_ = FALSE;
     const wchar_t* const* keys_ = nullptr;

@@ -2,9 +2,9 @@
 
 #include <shlobj.h>
 
-#include "foundation/basalt/RegistryRecord.h"
 #include "foundation/basalt/RegValueCodec.h"
 #include "tests/foundation/trust/TrustTestFiles.h"
+#include "tests/support/ScrambledRecord.h"
 #include "tests/support/WinePaths.h"
 
 namespace systemtest {
@@ -13,13 +13,6 @@ using testsupport::RegView;
 using testsupport::ScratchRegistry;
 
 namespace {
-
-std::vector<BYTE> Record(DWORD type, const void* payload, DWORD size) {
-    std::vector<BYTE> record(size + Basalt::kRecordHeaderSize);
-    EXPECT_EQ(0u, EncodeRegRecord(static_cast<const BYTE*>(payload), size, type, record.data(),
-                                  static_cast<DWORD>(record.size())));
-    return record;
-}
 
 std::wstring CommonFilesFolder() {
     wchar_t folder[MAX_PATH] = {};
@@ -64,24 +57,17 @@ void WelkinRun::InstallUtilityDouble(bool signedBuild) {
     ASSERT_TRUE(CopyFileW(build.c_str(), (programFolder_ + L"\\QzUtil.dll").c_str(), FALSE)) << GetLastError();
 }
 
-std::vector<std::string> WelkinRun::UtilityCalls() const {
-    std::vector<std::string> lines;
-    const std::string text = testsupport::TempFolder::ReadAll(utilityJournal_);
-    size_t begin = 0;
-    for (size_t end; (end = text.find('\n', begin)) != std::string::npos; begin = end + 1)
-        lines.push_back(text.substr(begin, end - begin));
-    return lines;
-}
+std::vector<std::string> WelkinRun::UtilityCalls() const { return testsupport::ReadJournalLines(utilityJournal_); }
 
 void WelkinRun::SetRecordDword(const std::wstring& key, const wchar_t* name, DWORD value) {
-    registry_.SetBinary(HKEY_LOCAL_MACHINE, key, name, Record(REG_DWORD, &value, sizeof value));
+    registry_.SetBinary(HKEY_LOCAL_MACHINE, key, name, testsupport::ScrambledRecord(REG_DWORD, &value, sizeof value));
 }
 
 void WelkinRun::SetRecordString(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
     // Records keep text in the ANSI code page with its terminator.
     std::string ansi(value.begin(), value.end());
     registry_.SetBinary(HKEY_LOCAL_MACHINE, key, name,
-                        Record(REG_SZ, ansi.c_str(), static_cast<DWORD>(ansi.size() + 1)));
+                        testsupport::ScrambledRecord(REG_SZ, ansi.c_str(), static_cast<DWORD>(ansi.size() + 1)));
 }
 
 void WelkinRun::SetDword(const std::wstring& key, const wchar_t* name, DWORD value) {
