@@ -12,6 +12,13 @@
 namespace {
 
 constexpr DWORD kMinute = 60000;
+
+// A setting in minutes as a timer or sleep length; huge settings stop at the longest timer instead of wrapping
+// round to a short delay (and a sleep never becomes INFINITE).
+DWORD MinutesToMilliseconds(DWORD minutes) {
+    const unsigned long long milliseconds = static_cast<unsigned long long>(minutes) * kMinute;
+    return milliseconds > USER_TIMER_MAXIMUM ? USER_TIMER_MAXIMUM : static_cast<DWORD>(milliseconds);
+}
 constexpr DWORD kSecond = 1000;
 constexpr wchar_t kMainFunction[] = L"wWinMain";
 
@@ -102,7 +109,7 @@ DWORD WaitForIdle(CWaiterCalls& calls) {
     TestDesktop(calls);
 
     RunTimers timers(calls);
-    const UINT maximumElapse = GetMaximumDelay() * kMinute;
+    const UINT maximumElapse = MinutesToMilliseconds(GetMaximumDelay());
     timers.maximumDelay = calls.SetTimer(maximumElapse, OnTimerMaximumDelay);
     const DWORD maximumError = GetLastError();
     EvtSetTimer(L"MaximumDelay", timers.maximumDelay, maximumElapse, OnTimerMaximumDelay);
@@ -170,7 +177,7 @@ DWORD RunIdleWaiter(const WaiterPlatform& platform) {
     ScopeGuard unregister([] { EtwUnregisterProvider(); });
 
     WriteState();
-    const DWORD minimumDelay = GetMinimumDelay() * kMinute;
+    const DWORD minimumDelay = MinutesToMilliseconds(GetMinimumDelay());
     if (ETWLogging::IsLogEnabled(ETWLogging::kSeverityNormal))
         ETWLogging::LogMessage(ETWLogging::kSeverityNormal, LOG_SITE_FILE, kMainFunction, __LINE__,
                                L"MinimumDelayInMillisecond : %ld", minimumDelay);

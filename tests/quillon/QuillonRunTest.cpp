@@ -179,7 +179,8 @@ TEST_F(QuillonRunTest, TheMinimumDelaySleepsInMinutesAndOnlyWhenSet) {
         DWORD minutes;
         std::vector<DWORD> sleeps;
     };
-    const Case cases[] = {{0, {}}, {1, {60000}}, {3, {180000}}};
+    // A huge setting stops at the longest timer rather than wrapping round (71583 x 60000 wraps to 12704 ms).
+    const Case cases[] = {{0, {}}, {1, {60000}}, {3, {180000}}, {71583, {0x7FFFFFFF}}};
     for (const auto& c : cases) {
         FakeWaiter caseWaiter;
         FakeEvents caseEvents;
@@ -193,7 +194,8 @@ TEST_F(QuillonRunTest, TheMinimumDelaySleepsInMinutesAndOnlyWhenSet) {
 
         EXPECT_EQ(caseWaiter.sleeps, c.sleeps) << c.minutes;
         const auto messages = Messages();
-        EXPECT_THAT(messages, Contains(L"MinimumDelayInMillisecond : " + std::to_wstring(c.minutes * 60000)));
+        const DWORD slept = c.sleeps.empty() ? 0 : c.sleeps[0];
+        EXPECT_THAT(messages, Contains(L"MinimumDelayInMillisecond : " + std::to_wstring(slept)));
         if (c.minutes == 0) {
             EXPECT_THAT(messages, Not(Contains(std::wstring(L"Min Delay Sleep Started"))));
             EXPECT_THAT(messages, Not(Contains(std::wstring(L"Min Delay Sleep Ended"))));
@@ -236,6 +238,19 @@ TEST_F(QuillonRunTest, ADesktopWithoutInputEndsOnlyByTheMaximumDelay) {
         EXPECT_EQ(casePdh.closed, 1) << c.name;
         EXPECT_EQ(caseWaiter.killed.size(), 2u) << c.name;
     }
+}
+
+TEST_F(QuillonRunTest, AHugeMaximumDelayStopsAtTheLongestTimer) {
+    FakeWaiter caseWaiter;
+    FakePdh casePdh;
+    caseWaiter.desktop = {{TRUE, 0}};
+    caseWaiter.elapseMap = {{0x7FFFFFFF, 300}, {1000, 10}};
+    SetSetting(L"MinimumDelay", 0);
+    SetSetting(L"MaximumDelay", 71583);  // x 60000 wraps round to 12704 ms
+    SetSetting(L"QueryInterval", 1);
+    EXPECT_EQ(RunIdleWaiter({caseWaiter, casePdh, events}), static_cast<DWORD>(ERROR_TIMEOUT));
+    ASSERT_FALSE(caseWaiter.requestedElapses.empty());
+    EXPECT_EQ(caseWaiter.requestedElapses[0], 0x7FFFFFFFu);
 }
 
 TEST_F(QuillonRunTest, IdleMustHoldForTheRequiredConsecutiveSamples) {
