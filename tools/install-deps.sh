@@ -2,7 +2,7 @@
 # Installs the packages the build and the tests need, only those that are missing.
 set -euo pipefail
 packages=(cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 rapidjson-dev googletest
-  osslsigncode openssl gcab faketime)
+  osslsigncode openssl gcab faketime python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
