@@ -11,9 +11,9 @@
 #include "foundation/basalt/Format.h"
 #include "foundation/basalt/RegValueCodec.h"
 #include "foundation/basalt/ProcAddress.h"
-#include "foundation/trust/ModuleTrust.h"
 #include "welkin/FolderText.h"
 #include "welkin/QzRegWriter.h"
+#include "welkin/TrustedModule.h"
 
 namespace {
 
@@ -22,7 +22,6 @@ constexpr wchar_t kInstallDirValue[] = L"qzutil64_install_dir";
 constexpr wchar_t kKVRKey[] = L"SOFTWARE\\Torvex\\KVR";
 constexpr size_t kPathChars = MAX_PATH;
 constexpr size_t kSearchChars = 520;
-constexpr DWORD kUnhandledException = 574;  // ERROR_UNHANDLED_EXCEPTION
 
 const QzAdminCheck kTokenAdminCheck;
 
@@ -115,21 +114,9 @@ DWORD LoadModuleFromFolder(CQzUtil& util, const wchar_t* folder) {
 
     if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return ERROR_FILE_NOT_FOUND;
     HMODULE module = nullptr;
-    if (GetModuleHandleExW(0, path.c_str(), &module)) {
-        util.library = module;
-        return ERROR_SUCCESS;
-    }
-    DWORD trust = ERROR_ACCESS_DENIED;
-    try {
-        trust = VerifyModuleTrust(path.c_str());
-    } catch (...) {
-        return kUnhandledException;
-    }
-    if (trust != ERROR_SUCCESS) return trust;
-    module = LoadLibraryW(path.c_str());
-    if (!module) return GetLastError();
-    util.library = module;
-    return ERROR_SUCCESS;
+    const DWORD result = LoadTrustedModule(path, [](const wchar_t* file) { return LoadLibraryW(file); }, module);
+    if (result == ERROR_SUCCESS) util.library = module;
+    return result;
 }
 
 BOOL FindHighestVersionFolder(const wchar_t* parent, wchar_t* out, size_t capacity) {

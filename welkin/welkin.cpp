@@ -8,6 +8,7 @@
 #include "foundation/basalt/Format.h"
 #include "foundation/basalt/SystemLibrary.h"
 #include "foundation/logging/LogStream.h"
+#include "welkin/QzStartServices.h"
 #include "welkin/welkinmodule.h"
 
 using ETWLogging::kSeverityError;
@@ -76,6 +77,9 @@ int RunWelkin() {
             exitCode = module.Run();
         }
         setServicesDisableFlag();
+
+        LOG_AT(kSeverityNormal, L"Start Post Oobe Services");
+        CQzStartServices().StartAllOobeServices();
     }
     return exitCode;
 }

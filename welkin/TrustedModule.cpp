@@ -1,0 +1,29 @@
+#include "welkin/TrustedModule.h"
+
+#include "foundation/trust/ModuleTrust.h"
+
+namespace {
+
+constexpr DWORD kUnhandledException = 574;  // ERROR_UNHANDLED_EXCEPTION
+
+}  // namespace
+
+DWORD LoadTrustedModule(const std::wstring& path, const std::function<HMODULE(const wchar_t*)>& load,
+                        HMODULE& module) {
+    module = nullptr;
+    if (GetModuleHandleExW(0, path.c_str(), &module)) return ERROR_SUCCESS;
+    module = nullptr;
+    DWORD trust = ERROR_ACCESS_DENIED;
+    try {
+        trust = VerifyModuleTrust(path.c_str());
+    } catch (...) {
+        return kUnhandledException;
+    }
+    if (trust != ERROR_SUCCESS) return trust;
+    module = load(path.c_str());
+    if (!module) {
+        const DWORD error = GetLastError();
+        return error ? error : ERROR_MOD_NOT_FOUND;
+    }
+    return ERROR_SUCCESS;
+}
