@@ -1,13 +1,6 @@
-// Lays out and shows registry configurations for the demo, in a .reg-style text:
-//
-//     ; comment
-//     [HKLM\Software\Torvex\Halvard\Oem]          a key in the 64-bit view ([HKLM32\...] for the 32-bit view)
-//     "facmode"=dword:00000001                    plain values: dword:<hex>, sz:"text"
-//     "OEMMgr"=record:dword:00000001              scrambled records: record:dword:<hex>, record:sz:"text"
-//     [-HKLM\Software\Torvex\Halvard\Oem\Manage]  deletes the key and everything below it
-//
-// %NAME% in a text is replaced by the environment variable NAME.
-//     regtool load <file>       applies a configuration
+// Lays out and shows registry configurations for the demo, in the .reg-style text of RegText.h; %NAME% in a text
+// is replaced by the environment variable NAME.
+//     regtool load <file>       applies a configuration (nothing is applied when a line cannot be read)
 //     regtool dump <key>...     prints each key with its values and subkeys, records decoded
 #include <windows.h>
 
@@ -20,6 +13,7 @@
 #include "foundation/basalt/Format.h"
 #include "foundation/basalt/RegKeyHolder.h"
 #include "foundation/basalt/RegValueCodec.h"
+#include "tools/regtool/RegText.h"
 
 namespace {
 
@@ -30,11 +24,14 @@ struct KeyName {
     std::wstring path;
 };
 
-std::wstring Widen(const std::string& utf8) {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), wide.data(), n);
-    return wide;
+KeyName KeyFor(const RegTextKey& named) {
+    KeyName key;
+    key.path = named.path;
+    if (named.wow32) {
+        key.view = KEY_WOW64_32KEY;
+        key.viewFlag = kQzRegView32;
+    }
+    return key;
 }
 
 std::wstring Expand(const std::wstring& text) {
@@ -46,15 +43,9 @@ std::wstring Expand(const std::wstring& text) {
 }
 
 bool ParseKey(const std::wstring& text, KeyName& key) {
-    const size_t slash = text.find(L'\\');
-    const std::wstring root = text.substr(0, slash);
-    key.path = slash == std::wstring::npos ? L"" : text.substr(slash + 1);
-    if (root == L"HKLM32") {
-        key.view = KEY_WOW64_32KEY;
-        key.viewFlag = kQzRegView32;
-    } else if (root != L"HKLM") {
-        return false;
-    }
+    RegTextKey named;
+    if (!ParseRegTextKey(text, named)) return false;
+    key = KeyFor(named);
     return true;
 }
 
@@ -90,56 +81,38 @@ std::string Narrow(const std::wstring& text) {
     return narrow;
 }
 
-// One value line: "name"=[record:](dword:<hex>|sz:"text")
-void SetValue(const KeyName& key, const std::wstring& line) {
-    const size_t close = line.find(L'"', 1);
-    const size_t equals = line.find(L'=', close);
-    if (line[0] != L'"' || close == std::wstring::npos || equals == std::wstring::npos) Fail(L"bad line: " + line, 0);
-    const std::wstring name = line.substr(1, close - 1);
-    std::wstring data = line.substr(equals + 1);
-    DWORD flags = key.viewFlag;
-    if (data.rfind(L"record:", 0) == 0) {
-        flags |= kQzRegRecord;
-        data.erase(0, 7);
-    }
+void SetValue(const RegTextAction& action) {
+    const KeyName key = KeyFor(action.key);
+    const DWORD flags = key.viewFlag | (action.record ? kQzRegRecord : 0);
     Basalt::RegKeyHolder holder;
     const std::string path = Narrow(key.path);
     if (holder.Create(key.root, path.c_str(), KEY_ALL_ACCESS | key.view, nullptr) != ERROR_SUCCESS)
         Fail(L"cannot create " + key.path, holder.Status());
+    const std::string name = Narrow(action.name);
     DWORD rc = 0;
-    if (data.rfind(L"dword:", 0) == 0) {
-        const DWORD number = wcstoul(data.c_str() + 6, nullptr, 16);
-        rc = WriteScrambledRegValue(holder, Narrow(name).c_str(), REG_DWORD, reinterpret_cast<const BYTE*>(&number),
-                                    sizeof number, flags, true);
-    } else if (data.rfind(L"sz:\"", 0) == 0 && data.size() >= 5 && data.back() == L'"') {
-        const std::wstring text = Expand(data.substr(4, data.size() - 5));
-        rc = WriteScrambledRegValue(holder, Narrow(name).c_str(), REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                                    static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)), flags, true);
+    if (action.type == REG_DWORD) {
+        rc = WriteScrambledRegValue(holder, name.c_str(), REG_DWORD, reinterpret_cast<const BYTE*>(&action.number),
+                                    sizeof action.number, flags, true);
     } else {
-        Fail(L"unknown value kind: " + line, 0);
+        const std::wstring text = Expand(action.text);
+        rc = WriteScrambledRegValue(holder, name.c_str(), REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                    static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)), flags, true);
     }
-    if (rc != 0) Fail(L"cannot write " + name + L" under " + key.path, rc);
+    if (rc != 0) Fail(L"cannot write " + action.name + L" under " + key.path, rc);
 }
 
 void Load(const char* file) {
-    std::ifstream in(file);
+    std::ifstream in(file, std::ios::binary);
     if (!in) Fail(L"cannot read the configuration", GetLastError());
-    KeyName key;
-    bool haveKey = false;
-    for (std::string raw; std::getline(in, raw);) {
-        std::wstring line = Widen(raw);
-        while (!line.empty() && (line.back() == L'\r' || line.back() == L' ')) line.pop_back();
-        if (line.empty() || line[0] == L';') continue;
-        if (line[0] == L'[') {
-            const bool remove = line.size() > 1 && line[1] == L'-';
-            const std::wstring name = line.substr(remove ? 2 : 1, line.size() - (remove ? 3 : 2));
-            if (!ParseKey(name, key)) Fail(L"unknown root in " + line, 0);
-            haveKey = !remove;
-            if (remove) DeleteKey(key);
-            continue;
-        }
-        if (!haveKey) Fail(L"value outside a key: " + line, 0);
-        SetValue(key, line);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    const RegText text = ParseRegText(bytes.str());
+    if (!text.Read()) Fail(Basalt::Format(L"line %zu: %s", text.errorLine, text.error.c_str()), 0);
+    for (const RegTextAction& action : text.actions) {
+        if (action.kind == RegTextAction::Kind::DeleteKey)
+            DeleteKey(KeyFor(action.key));
+        else
+            SetValue(action);
     }
 }
 
