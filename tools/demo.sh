@@ -27,7 +27,8 @@ cp "$build/welkin/welkin.exe" "$oobe/"
 cp "$build/tests/signed/good/QzUtil.dll" "$oobe/"
 for command in welcome_tour register_device; do cp "$build/tests/doubles/command_double.exe" "$bin/$command.exe"; done
 export WELKIN_DEMO_BIN='C:\demo' WELKIN_COMMAND_JOURNAL='C:\demo\commands.txt'
-export WELKIN_QZUTIL_JOURNAL='C:\demo\utility.txt' WELKIN_DEMO_SIGNED="$(winpath "$build/tests/signed/good")"
+export WELKIN_QZUTIL_JOURNAL='C:\demo\utility.txt' WELKIN_RVXAAPI_JOURNAL='C:\demo\manager.txt'
+export WELKIN_DEMO_SIGNED="$(winpath "$build/tests/signed/good")"
 regtool="$build/tools/regtool/regtool.exe"
 starts_so_far() { if [ -f "$bin/commands.txt" ]; then wc -l < "$bin/commands.txt"; else echo 0; fi; }
 keys=('HKLM\Software\Torvex\Halvard\Oem' 'HKLM\Software\Torvex\Halvard\welkin')
@@ -53,6 +54,9 @@ for start in 1 2 3; do
   echo "   utility library calls:"
   if [ -s "$bin/utility.txt" ]; then sed 's/^/     /' "$bin/utility.txt" | tr -d '\r'; else echo "     (none)"; fi
   rm -f "$bin/utility.txt"
+  echo "   service manager calls:"
+  if [ -s "$bin/manager.txt" ]; then sed 's/^/     /' "$bin/manager.txt" | tr -d '\r'; else echo "     (none)"; fi
+  rm -f "$bin/manager.txt"
   echo "   registry after this start:"
   win "$regtool" dump "${keys[@]}" | sed 's/^/     /'
 done

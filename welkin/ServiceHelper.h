@@ -43,8 +43,6 @@ public:
     // Follows the service from `pending` to `target`: 0 in the target state; see above for the rest.
     DWORD WaitForServiceTransition(SC_HANDLE service, DWORD pending, DWORD target, HANDLE cancel);
 
-    ScmAPI& Scm() { return *scm_; }
-
 private:
     DWORD QueryStatus(SC_HANDLE service, SERVICE_STATUS_PROCESS& status);
 
