@@ -202,10 +202,11 @@ TEST_F(WelkinRun, KVRFamilyIsChosenOnlyThroughTheThirtyTwoBitEntry) {
 
 TEST_F(WelkinRun, SecondInstanceReturnsAtOnce) {
     SetRecordDword(kHalvardOem, L"OEMMgr", 1);
-    AddCommand(kHalvardUserMode, L"slow", L"--sleep 4000 --exit 0", 0, true);
+    // Long enough for a second Wine process to start on a busy machine.
+    AddCommand(kHalvardUserMode, L"slow", L"--sleep 15000 --exit 0", 0, true);
     auto first = StartWelkin();
     ASSERT_TRUE(first->Started());
-    for (int i = 0; i < 200 && CommandStarts().empty(); ++i) Sleep(25);
+    for (int i = 0; i < 1200 && CommandStarts().empty(); ++i) Sleep(25);
     ASSERT_EQ(1u, CommandStarts().size()) << "the first instance never started its command";
     EXPECT_EQ(kAnotherInstance, RunWelkin());
     EXPECT_EQ(0u, first->Wait().exitCode);
