@@ -1,0 +1,227 @@
+// The legacy transport and whole Sends against the telemetry service double, registered in this prefix as the
+// service's in-process server. The double stays loaded by the test (its live-object count is read from it), so
+// every instance the transport made must have been released by the time a call returns.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <comdef.h>
+#include <objbase.h>
+
+#include <new>
+#include <thread>
+
+#include "clients/analytics/Event.h"
+#include "clients/analytics/LegacyTransport.h"
+#include "clients/analytics/SDKConnector.h"
+#include "foundation/basalt/OwnedHandle.h"
+#include "tests/foundation/trust/TrustTestFiles.h"
+#include "tests/foundation/trust/ValidationDouble.h"
+#include "tests/support/TelemetryServiceDouble.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/WinePaths.h"
+
+namespace {
+
+using Orvan::Analytics::CJSONFormatter;
+using Orvan::Analytics::CLegacyTransport;
+using Orvan::Analytics::CSDKConnector;
+using Orvan::Analytics::IFormatter;
+using Orvan::Analytics::Record;
+using Orvan::Analytics::v2::CEvent;
+using testing::ElementsAre;
+using testsupport::TelemetryServiceDouble;
+
+const std::vector<std::string> kPlainCreation = {"factory first", "factory second", "factory IClassFactory",
+                                                 "create IClassFactory"};
+
+// Joins line lists for expectations that follow one another.
+std::vector<std::string> Lines(std::initializer_list<std::vector<std::string>> parts) {
+    std::vector<std::string> all;
+    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+class ServiceTest : public ::testing::Test {
+protected:
+    ServiceTest() : service_(scratch_.File(L"telemetry.txt")) {
+        // The process-wide trust client is made by the first check: the validation double is always installed.
+        validation_.Install(L"15.5", trusttest::SignedFolder(L"good"));
+        validation_.SetMode(trusttest::ValidationDouble::kVouchSigned);
+    }
+    void SetUp() override {
+        SetEnvironmentVariableW(TelemetryServiceDouble::kJournal, service_.JournalPath().c_str());
+        Register(testsupport::WindowsPathOf(TELEMETRY_DOUBLE_DLL));
+    }
+    void TearDown() override {
+        for (const wchar_t* name : {TelemetryServiceDouble::kJournal, TelemetryServiceDouble::kResult,
+                                    TelemetryServiceDouble::kFactories, TelemetryServiceDouble::kFailCreate})
+            SetEnvironmentVariableW(name, nullptr);
+        service_.Unregister();
+    }
+
+    void Register(const std::wstring& server) {
+        service_.Register(server);
+        module_.Reset(LoadLibraryW(server.c_str()));
+        ASSERT_TRUE(module_) << GetLastError();
+        liveObjects_ = reinterpret_cast<long (*)()>(
+            reinterpret_cast<void*>(GetProcAddress(module_.Get(), "TelemetryDoubleLiveObjects")));
+        ASSERT_NE(liveObjects_, nullptr);
+    }
+    static void Set(const wchar_t* name, const wchar_t* value) { SetEnvironmentVariableW(name, value); }
+
+    long LiveObjects() const { return liveObjects_(); }
+    // True when this thread holds no COM initialisation: a single-threaded one can then begin.
+    static bool ApartmentReleased() {
+        const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        if (SUCCEEDED(hr)) CoUninitialize();
+        return hr == S_OK;
+    }
+
+    testsupport::TempFolder scratch_;
+    trusttest::ValidationDouble validation_;
+    TelemetryServiceDouble service_;
+    Basalt::LoadedModule module_;
+    long (*liveObjects_)() = nullptr;
+};
+
+std::string SendLine(const Record& record) {
+    std::wstring json;
+    CJSONFormatter().format(record, json);
+    return "send 0 " + std::to_string(json.size()) + " 0";
+}
+
+TEST_F(ServiceTest, EventArrivesAsOneJsonObject) {
+    CEvent event(L"welkin_test");
+    event.Label(L"a label").Category(L"PartnerComponent").Action(L"act").Add(L"Hit.Path", L"C:\\x\\\"y\"/\n\x7f");
+    event.Send();
+    // initialize makes and releases one instance, send another; the factory module is not signed, so each is made
+    // by plain creation after the trusted factories were asked first.
+    EXPECT_EQ(service_.Events(), Lines({kPlainCreation, {"release"}, kPlainCreation, {SendLine(event.record()), "release"}}));
+    const auto records = service_.SentRecords();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0], event.record());
+    EXPECT_EQ(records[0].at(L"__transport.name"), L"Legacy v1");
+    EXPECT_EQ(records[0].at(L"Hit.Path"), L"C:\\x\\\"y\"/\n\x7f");
+    EXPECT_EQ(records[0].count(L"__record.created.seconds"), 1u);
+    EXPECT_EQ(LiveObjects(), 0);
+    EXPECT_TRUE(ApartmentReleased());
+}
+
+TEST_F(ServiceTest, MissingServiceDropsTheRecordQuietly) {
+    service_.Unregister();
+    CSDKConnector connector;
+    ASSERT_TRUE(connector.connect());
+    Record record = {{L"a", L"b"}};
+    EXPECT_TRUE(connector.send(record));
+    EXPECT_EQ(record[L"__transport.name"], L"NULL-Pattern v1");
+    connector.disconnect();
+    CEvent(L"dropped").Send();
+    EXPECT_TRUE(service_.Events().empty());
+    EXPECT_TRUE(ApartmentReleased());
+}
+
+TEST_F(ServiceTest, ServiceAnswerDecidesTheSendResult) {
+    const std::pair<const wchar_t*, bool> cases[] = {
+        {L"0", true}, {L"1", true}, {L"0x80004005", false}, {L"0x8007000E", false}, {L"0x80070005", false}};
+    for (const auto& [result, accepted] : cases) {
+        Set(TelemetryServiceDouble::kResult, result);
+        service_.ClearJournal();
+        CLegacyTransport transport;
+        EXPECT_TRUE(transport.initialize()) << testing::PrintToString(std::wstring(result));
+        EXPECT_EQ(transport.send(Record{{L"a", L"b"}}), accepted) << testing::PrintToString(std::wstring(result));
+        EXPECT_EQ(service_.Events(), Lines({kPlainCreation, {"release"}, kPlainCreation, {"send 0 9 0", "release"}}));
+        EXPECT_EQ(LiveObjects(), 0);
+        EXPECT_TRUE(ApartmentReleased());
+    }
+}
+
+TEST_F(ServiceTest, ServiceThatCannotCreateIsPassedOver) {
+    Set(TelemetryServiceDouble::kFailCreate, L"1");
+    CLegacyTransport transport;
+    EXPECT_FALSE(transport.initialize());
+    EXPECT_FALSE(transport.send(Record{{L"a", L"b"}}));
+    CSDKConnector connector;
+    ASSERT_TRUE(connector.connect());
+    Record record = {{L"a", L"b"}};
+    EXPECT_TRUE(connector.send(record));
+    EXPECT_EQ(record[L"__transport.name"], L"NULL-Pattern v1");
+    for (const std::string& line : service_.Events()) EXPECT_EQ(line.rfind("send", 0), std::string::npos) << line;
+    EXPECT_EQ(LiveObjects(), 0);
+    EXPECT_TRUE(ApartmentReleased());
+}
+
+// A formatter that fails the way a real one can: refusing, out of memory, or the COM error of a text allocation.
+class FailingFormatter : public IFormatter {
+public:
+    enum class How { Refuse, BadAlloc, ComError };
+    explicit FailingFormatter(How how) : how_(how) {}
+    bool format(const Record&, std::wstring& text) override {
+        text.clear();
+        if (how_ == How::BadAlloc) throw std::bad_alloc();
+        if (how_ == How::ComError) throw _com_error(E_OUTOFMEMORY);
+        return false;
+    }
+
+private:
+    How how_;
+};
+
+TEST_F(ServiceTest, FailuresInsideSendAnswerFalseAndReleaseEverything) {
+    using How = FailingFormatter::How;
+    for (How how : {How::Refuse, How::BadAlloc, How::ComError}) {
+        service_.ClearJournal();
+        CLegacyTransport transport(GUID_NULL, std::make_unique<FailingFormatter>(how));
+        bool answer = true;
+        EXPECT_NO_THROW(answer = transport.send(Record{{L"a", L"b"}})) << static_cast<int>(how);
+        EXPECT_FALSE(answer) << static_cast<int>(how);
+        EXPECT_EQ(service_.Events(), Lines({kPlainCreation, {"release"}})) << static_cast<int>(how);
+        EXPECT_EQ(LiveObjects(), 0) << static_cast<int>(how);
+        EXPECT_TRUE(ApartmentReleased()) << static_cast<int>(how);
+    }
+    service_.ClearJournal();
+    CLegacyTransport withoutFormatter(GUID_NULL, nullptr);
+    EXPECT_FALSE(withoutFormatter.send(Record{{L"a", L"b"}}));
+    EXPECT_TRUE(service_.Events().empty());
+}
+
+TEST_F(ServiceTest, SendOnAnotherThreadKeepsToThatThread) {
+    bool sent = false;
+    std::thread worker([&sent] {
+        CLegacyTransport transport;
+        sent = transport.send(Record{{L"thread", L"worker"}});
+    });
+    worker.join();
+    EXPECT_TRUE(sent);
+    ASSERT_EQ(service_.SentRecords().size(), 1u);
+    EXPECT_EQ(service_.SentRecords()[0], (Record{{L"thread", L"worker"}}));
+    EXPECT_TRUE(ApartmentReleased());
+}
+
+TEST_F(ServiceTest, TrustedFactoriesAreAskedInOrder) {
+    struct Case {
+        const wchar_t* factories;
+        bool signedServer;
+        std::vector<std::string> creation;
+    };
+    const Case cases[] = {
+        // Only the second interface: the first is still asked first.
+        {L"second", false, {"factory first", "factory second", "factory IClassFactory", "create IClassFactory"}},
+        // A factory in a module that fails the trust check is not used; plain creation follows.
+        {L"both", false, {"factory first", "factory IClassFactory", "create IClassFactory"}},
+        {L"both", true, {"factory first", "create first"}},
+        {L"second", true, {"factory first", "factory second", "create second"}},
+    };
+    for (const Case& c : cases) {
+        service_.Unregister();
+        Register(c.signedServer ? trusttest::SignedFile(L"good", L"telemetry_service")
+                                : testsupport::WindowsPathOf(TELEMETRY_DOUBLE_DLL));
+        Set(TelemetryServiceDouble::kFactories, c.factories);
+        service_.ClearJournal();
+        CLegacyTransport transport;
+        EXPECT_TRUE(transport.send(Record{{L"a", L"b"}}));
+        EXPECT_EQ(service_.Events(), Lines({c.creation, {"send 0 9 0", "release"}}))
+            << testing::PrintToString(std::wstring(c.factories)) << c.signedServer;
+        EXPECT_EQ(LiveObjects(), 0);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,81 @@
+#include "tests/support/TelemetryServiceDouble.h"
+
+#include <windows.h>
+#include <objbase.h>
+
+#include "clients/support/RapidJsonConfig.h"
+
+#include "clients/analytics/TelemetryService.h"
+#include "tests/support/CommandJournal.h"
+
+namespace testsupport {
+
+namespace {
+
+std::wstring ServiceKey() {
+    wchar_t clsid[64] = {};
+    StringFromGUID2(Orvan::Analytics::kTelemetryServiceClsid, clsid, 64);
+    return std::wstring(L"Software\\Classes\\CLSID\\") + clsid;
+}
+
+std::wstring Widen(const std::string& utf8) {
+    if (utf8.empty()) return std::wstring();
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
+    return wide;
+}
+
+// "send <a> <b> <c> <json>": the position of the JSON text, or npos.
+size_t JsonStart(const std::string& line) {
+    if (line.rfind("send ", 0) != 0) return std::string::npos;
+    size_t at = 4;
+    for (int field = 0; field < 3 && at != std::string::npos; ++field) at = line.find(' ', at + 1);
+    return at == std::string::npos ? at : at + 1;
+}
+
+}  // namespace
+
+void TelemetryServiceDouble::Register(const std::wstring& serverPath) {
+    const std::wstring key = ServiceKey() + L"\\InprocServer32";
+    registry_.SetString(HKEY_LOCAL_MACHINE, key, nullptr, serverPath, RegView::Wow64);
+    registry_.SetString(HKEY_LOCAL_MACHINE, key, L"ThreadingModel", L"Both", RegView::Wow64);
+    registered_ = true;
+}
+
+void TelemetryServiceDouble::Unregister() {
+    if (registered_) ScratchRegistry::Wipe(HKEY_LOCAL_MACHINE, ServiceKey(), RegView::Wow64);
+    registered_ = false;
+}
+
+std::vector<std::string> TelemetryServiceDouble::Events() const {
+    std::vector<std::string> events;
+    for (const std::string& line : ReadJournalLines(journal_)) {
+        const size_t json = JsonStart(line);
+        events.push_back(json == std::string::npos ? line : line.substr(0, json - 1));
+    }
+    return events;
+}
+
+std::vector<Orvan::Analytics::Record> TelemetryServiceDouble::SentRecords() const {
+    std::vector<Orvan::Analytics::Record> records;
+    for (const std::string& line : ReadJournalLines(journal_)) {
+        const size_t json = JsonStart(line);
+        if (json == std::string::npos) continue;
+        Orvan::Analytics::Record& record = records.emplace_back();
+        rapidjson::GenericDocument<rapidjson::UTF16<wchar_t>> document;
+        const std::wstring text = Widen(line.substr(json));
+        document.Parse(text.c_str());
+        if (document.HasParseError() || !document.IsObject()) {
+            record[L"(unreadable)"] = text;
+            continue;
+        }
+        for (const auto& member : document.GetObject())
+            record[member.name.GetString()] = member.value.IsString() ? member.value.GetString() : L"(not a string)";
+    }
+    return records;
+}
+
+void TelemetryServiceDouble::ClearJournal() const { DeleteFileW(journal_.c_str()); }
+
+}  // namespace testsupport
