@@ -9,6 +9,7 @@
 #include "foundation/basalt/SystemLibrary.h"
 #include "foundation/logging/LogStream.h"
 #include "welkin/QzStartServices.h"
+#include "welkin/WelkinEvents.h"
 #include "welkin/welkinmodule.h"
 
 using ETWLogging::kSeverityError;
@@ -77,6 +78,7 @@ int RunWelkin() {
             exitCode = module.Run();
         }
         setServicesDisableFlag();
+        SendStartAllServicesEvent();
 
         LOG_AT(kSeverityNormal, L"Start Post Oobe Services");
         CQzStartServices().StartAllOobeServices();

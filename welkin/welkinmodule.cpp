@@ -13,6 +13,7 @@
 #include "foundation/basalt/RegValueCodec.h"
 #include "foundation/logging/LogStream.h"
 #include "welkin/QzRegWriter.h"
+#include "welkin/WelkinEvents.h"
 #include "welkin/WelkinFiles.h"
 #include "welkin/utils.h"
 
@@ -60,8 +61,8 @@ DWORD ReadPlainDword(const wchar_t* key, const wchar_t* name, DWORD& value, DWOR
     return QzRegReadValueExW(HKEY_LOCAL_MACHINE, key, name, nullptr, reinterpret_cast<BYTE*>(&value), &size, flags);
 }
 
-void WriteDword(const wchar_t* key, const wchar_t* name, DWORD value, DWORD flags) {
-    QzRegWriteValueExW(HKEY_LOCAL_MACHINE, key, name, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+DWORD WriteDword(const wchar_t* key, const wchar_t* name, DWORD value, DWORD flags) {
+    return QzRegWriteValueExW(HKEY_LOCAL_MACHINE, key, name, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                        sizeof value, flags);
 }
 
@@ -269,13 +270,16 @@ int CwelkinModule::Run() {
 
     const int others = ApplyUserModeSettings(Key(kKeyUserMode));
     DeleteAlternareUserModeSettings(OtherFamilyKey(kKeyUserMode));
+    if (others != -1) SendUserModeSettingsEvent();
     LogLine(kSeverityNormal, LOG_HERE) << L"apply user mode settings except KVR returned : " << others;
 
     DWORD newFlag = 1;
     if (ownProduct == 0 && others == 0) {
         LOG_AT(kSeverityNormal, L"set oobe done = 1 flag");
-        WriteDword(kKVROemKey, L"OOBEDone", 1, 0);
+        const DWORD oobeDoneWritten = WriteDword(kKVROemKey, L"OOBEDone", 1, 0);
         WriteDword(kHalvardOemKey, L"OOBEDone", 1, 0);
+
+        if (oobeDoneWritten == 0) SendOobeDoneEvent();
 
         LOG_AT(kSeverityNormal, L"set DisableServices flag = 0");
         WriteDword(kKVROemKey, L"DisableServices", 0, kQzRegRecord);

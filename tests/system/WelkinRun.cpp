@@ -35,6 +35,15 @@ void WelkinRun::SetUp() {
     Copy(COMMAND_DOUBLE_EXE, commandDouble_);
     commandJournal_ = scratch_.File(L"commands.txt");
     utilityJournal_ = scratch_.File(L"utility.txt");
+    wchar_t variant[16] = {};
+    failingTelemetry_ =
+        GetEnvironmentVariableW(L"WELKIN_SYSTEM_TELEMETRY", variant, 16) && std::wstring(variant) == L"failing";
+    if (failingTelemetry_) InstallTelemetryService({{testsupport::TelemetryServiceDouble::kResult, L"0x80004005"}});
+}
+
+void WelkinRun::InstallTelemetryService(const std::map<std::wstring, std::wstring>& settings) {
+    telemetry_.Register(testsupport::WindowsPathOf(TELEMETRY_DOUBLE_DLL));
+    telemetrySettings_ = settings;
 }
 
 void WelkinRun::TearDown() {
@@ -46,6 +55,14 @@ void WelkinRun::TearDown() {
     DeleteFileW(commandJournal_.c_str());
     DeleteFileW(utilityJournal_.c_str());
     validation_.reset();
+    // Every start sends at least one event: a failing service that saw none was never reached.
+    if (failingTelemetry_ && startedSinceSetUp_) {
+        EXPECT_FALSE(telemetry_.SentRecords().empty()) << "the failing service was never called";
+    }
+    telemetry_.Unregister();
+    telemetry_.ClearJournal();
+    telemetrySettings_.clear();
+    startedSinceSetUp_ = false;
 }
 
 void WelkinRun::InstallUtilityDouble(bool signedBuild) {
@@ -125,6 +142,9 @@ std::unique_ptr<testsupport::RunningProcess> WelkinRun::StartWelkin(DWORD timeou
     options.timeoutMs = timeoutMs;
     options.environment[L"WELKIN_COMMAND_JOURNAL"] = commandJournal_;
     options.environment[L"WELKIN_QZUTIL_JOURNAL"] = utilityJournal_;
+    options.environment[testsupport::TelemetryServiceDouble::kJournal] = telemetry_.JournalPath();
+    for (const auto& [name, value] : telemetrySettings_) options.environment[name] = value;
+    startedSinceSetUp_ = true;
     return std::make_unique<testsupport::RunningProcess>(ProgramPath(), options);
 }
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,6 +17,7 @@
 #include "tests/support/CommandJournal.h"
 #include "tests/support/ProcessRunner.h"
 #include "tests/support/ScratchRegistry.h"
+#include "tests/support/TelemetryServiceDouble.h"
 #include "tests/support/TempFolder.h"
 
 namespace systemtest {
@@ -55,6 +57,11 @@ protected:
     // The calls the utility double saw, one line each.
     std::vector<std::string> UtilityCalls() const;
 
+    // The telemetry service double registered as the service, with its settings (TelemetryServiceDouble's names)
+    // passed to welkin. Every scenario gets it failing when the environment names WELKIN_SYSTEM_TELEMETRY=failing.
+    void InstallTelemetryService(const std::map<std::wstring, std::wstring>& settings = {});
+    const testsupport::TelemetryServiceDouble& Telemetry() const { return telemetry_; }
+
     // Readback: empty when absent or unreadable.
     std::optional<DWORD> RecordDword(const std::wstring& key, const wchar_t* name) const;
     std::optional<DWORD> Dword(const std::wstring& key, const wchar_t* name) const;
@@ -81,6 +88,10 @@ private:
     std::wstring commandJournal_;
     std::wstring utilityJournal_;
     std::unique_ptr<trusttest::ValidationDouble> validation_;
+    testsupport::TelemetryServiceDouble telemetry_{scratch_.File(L"telemetry.txt")};
+    std::map<std::wstring, std::wstring> telemetrySettings_;
+    bool failingTelemetry_ = false;
+    bool startedSinceSetUp_ = false;
 };
 
 }  // namespace systemtest

@@ -1,0 +1,127 @@
+// Telemetry: formatting a 20-pair record with the project's formatter beside RapidJSON's writer on the same pairs,
+// and one whole Send of welkin's start event through the telemetry service double (its class object registered in
+// this process) beside the bare COM work of the same delivery: create the object, call it with three texts, release.
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+
+#include "clients/support/RapidJsonConfig.h"
+
+#include <cstdio>
+#include <string>
+
+#include "bench/BenchHarness.h"
+#include "clients/analytics/Event.h"
+#include "clients/analytics/JSONFormatter.h"
+#include "clients/analytics/TelemetryService.h"
+#include "foundation/basalt/ComInitialization.h"
+
+namespace {
+
+using Orvan::Analytics::Record;
+
+// A record the size of welkin's events once the library has stamped it, with a few longer dimensions.
+Record TwentyPairs() {
+    Record record = {{L"UniqueIdentifier", L"welkin_start_all_services"},
+                     {L"Event.Label", L"welkin_starting_all_services"},
+                     {L"Event.Category", L"PartnerComponent"},
+                     {L"Event.Action", L"start_all_services"},
+                     {L"Hit.Trigger", L"_tWinMain"},
+                     {L"Hit.Result", L"Starting"},
+                     {L"Hit.Label.1", L"welkin is starting all the services"},
+                     {L"Hit.Source", L"welkin"},
+                     {L"__track.api.version", L"1.2.0"},
+                     {L"Tracker.Type", L"event"},
+                     {L"__record.created", L"2026-12-10 12:00:00Z"},
+                     {L"__record.created.seconds", L"86400"},
+                     {L"__caller.name", L"C:\\\\Program Files\\\\Common Files\\\\Torvex\\\\OOBE\\\\welkin.exe"},
+                     {L"__transport.name", L"Legacy v1"}};
+    for (int i = 0; record.size() < 20; ++i)
+        record[L"Hit.Detail." + std::to_wstring(i)] = L"detail \"" + std::to_wstring(i) + L"\" of C:/path\\name";
+    return record;
+}
+
+using WideBuffer = rapidjson::GenericStringBuffer<rapidjson::UTF16<wchar_t>>;
+using WideWriter = rapidjson::Writer<WideBuffer, rapidjson::UTF16<wchar_t>, rapidjson::UTF16<wchar_t>>;
+
+}  // namespace
+
+int main() {
+    const Record record = TwentyPairs();
+    Orvan::Analytics::CJSONFormatter formatter;
+    std::wstring text;
+    size_t sink = 0;
+    const bench::Figures ours = bench::Measure([&](std::uint64_t n) {
+        for (std::uint64_t i = 0; i < n; ++i) {
+            formatter.format(record, text);
+            sink += text.size();
+        }
+    }, 2000);
+    WideBuffer buffer;
+    WideWriter writer(buffer);
+    const bench::Figures floor = bench::Measure([&](std::uint64_t n) {
+        for (std::uint64_t i = 0; i < n; ++i) {
+            buffer.Clear();
+            writer.Reset(buffer);
+            writer.StartObject();
+            for (const auto& [name, value] : record) {
+                writer.Key(name.c_str(), static_cast<rapidjson::SizeType>(name.size()));
+                writer.String(value.c_str(), static_cast<rapidjson::SizeType>(value.size()));
+            }
+            writer.EndObject();
+            sink += buffer.GetSize();
+        }
+    }, 2000);
+    bench::Report("CJSONFormatter, 20 pairs", ours);
+    bench::Report("RapidJSON Writer, same 20 pairs", floor);
+    bench::ReportValue("formatter / writer (median)", ours.medianNs / floor.medianNs, "x");
+
+    // The service double's class object, registered in this process for the length of the run.
+    const Basalt::ComInitialization com;
+    HMODULE server = LoadLibraryW(TELEMETRY_DOUBLE_DLL_W);
+    auto getClassObject = server ? reinterpret_cast<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(
+                                       reinterpret_cast<void*>(GetProcAddress(server, "DllGetClassObject")))
+                                 : nullptr;
+    IUnknown* factory = nullptr;
+    DWORD cookie = 0;
+    if (!getClassObject ||
+        FAILED(getClassObject(Orvan::Analytics::kTelemetryServiceClsid, IID_IClassFactory,
+                              reinterpret_cast<void**>(&factory))) ||
+        FAILED(CoRegisterClassObject(Orvan::Analytics::kTelemetryServiceClsid, factory, CLSCTX_INPROC_SERVER,
+                                     REGCLS_MULTIPLEUSE, &cookie))) {
+        std::printf("telemetry service double not available\n");
+        return 1;
+    }
+    const bench::Figures send = bench::Measure([&](std::uint64_t n) {
+        for (std::uint64_t i = 0; i < n; ++i) {
+            Orvan::Analytics::v2::CEvent event(L"welkin_start_all_services");
+            event.Label(L"welkin_starting_all_services").Category(L"PartnerComponent").Action(L"start_all_services");
+            event.Add(L"Hit.Trigger", L"_tWinMain").Add(L"Hit.Result", L"Starting");
+            event.Add(L"Hit.Label.1", L"welkin is starting all the services").Add(L"Hit.Source", L"welkin");
+            event.Send();
+        }
+    }, 20, 11, 2);
+    std::wstring json;
+    formatter.format(record, json);
+    const bench::Figures bare = bench::Measure([&](std::uint64_t n) {
+        for (std::uint64_t i = 0; i < n; ++i) {
+            Orvan::Analytics::ITelemetryService* service = nullptr;
+            if (FAILED(CoCreateInstance(Orvan::Analytics::kTelemetryServiceClsid, nullptr,
+                                        Orvan::Analytics::kTelemetryServiceContext,
+                                        Orvan::Analytics::kTelemetryServiceIid, reinterpret_cast<void**>(&service))))
+                continue;
+            BSTR empty = SysAllocString(L""), text = SysAllocString(json.c_str()), third = SysAllocString(L"");
+            service->SendRecord(empty, text, third);
+            SysFreeString(empty);
+            SysFreeString(text);
+            SysFreeString(third);
+            service->Release();
+        }
+    }, 200);
+    bench::ReportValue("whole Send of the start event through the double (median)", send.medianNs / 1e3, "us");
+    bench::ReportValue("whole Send (minimum)", send.minNs / 1e3, "us");
+    bench::ReportValue("bare create + call + release of the double (median)", bare.medianNs / 1e3, "us");
+    CoRevokeClassObject(cookie);
+    factory->Release();
+    return sink > 0 ? 0 : 1;
+}
