@@ -17,6 +17,7 @@
 
 #include "clients/analytics/TelemetryService.h"
 #include "foundation/trust/TrustedLoading.h"
+#include "tests/doubles/ComObject.h"
 #include "tests/doubles/JournalFile.h"
 
 namespace {
@@ -50,38 +51,21 @@ bool Answers(const wchar_t* factory) {
 
 size_t Length(BSTR text) { return text ? SysStringLen(text) : 0; }
 
-class Service final : public ITelemetryService {
+class Service final : public doubles::ComObject<ITelemetryService> {
 public:
-    explicit Service(const wchar_t* by) {
+    explicit Service(const wchar_t* by) : ComObject(kTelemetryServiceIid) {
         ++g_objects;
         Journal(std::wstring(L"create ") + by);
     }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, kTelemetryServiceIid)) return E_NOINTERFACE;
-        *out = static_cast<ITelemetryService*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) {
-            Journal(L"release");
-            --g_objects;
-            delete this;
-        }
-        return left;
+    ~Service() override {
+        Journal(L"release");
+        --g_objects;
     }
     HRESULT STDMETHODCALLTYPE SendRecord(BSTR first, BSTR json, BSTR third) override {
         Journal(L"send " + std::to_wstring(Length(first)) + L" " + std::to_wstring(Length(json)) + L" " +
                 std::to_wstring(Length(third)) + L" " + std::wstring(json ? json : L"", Length(json)));
         return ConfiguredResult();
     }
-
-private:
-    std::atomic<ULONG> refs_{1};
 };
 
 HRESULT Make(const wchar_t* by, REFIID iid, void** out) {
@@ -94,50 +78,24 @@ HRESULT Make(const wchar_t* by, REFIID iid, void** out) {
     return hr;
 }
 
-// A factory object answering IUnknown and one interface; Interface is IClassFactory or the trusted factories' shape.
-template <class Interface>
-class Factory : public Interface {
+class ClassFactory final : public doubles::ComObject<IClassFactory> {
 public:
-    Factory(const IID& iid, const wchar_t* by) : iid_(iid), by_(by) {}
-    virtual ~Factory() = default;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, iid_)) return E_NOINTERFACE;
-        *out = static_cast<Interface*>(this);
-        this->AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
-
-protected:
-    IID iid_;
-    const wchar_t* by_;
-
-private:
-    std::atomic<ULONG> refs_{1};
-};
-
-class ClassFactory final : public Factory<IClassFactory> {
-public:
-    ClassFactory() : Factory(IID_IClassFactory, L"IClassFactory") {}
+    ClassFactory() : ComObject(IID_IClassFactory) {}
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         if (out) *out = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
-        return Make(by_, iid, out);
+        return Make(L"IClassFactory", iid, out);
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 };
 
-class TrustedFactory final : public Factory<ITrustedClassFactory> {
+class TrustedFactory final : public doubles::ComObject<ITrustedClassFactory> {
 public:
-    TrustedFactory(const IID& iid, const wchar_t* by) : Factory(iid, by) {}
+    TrustedFactory(const IID& iid, const wchar_t* by) : ComObject(iid), by_(by) {}
     HRESULT STDMETHODCALLTYPE Create(REFIID iid, void** out) override { return Make(by_, iid, out); }
+
+private:
+    const wchar_t* by_;
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <atomic>
 
+#include "tests/doubles/ComObject.h"
 #include "tests/doubles/DoubleIds.h"
 
 namespace {
@@ -15,34 +16,7 @@ constexpr GUID kSecondFactory = {0x6058502e, 0x6069, 0x43f4, {0xb7, 0x33, 0x12, 
 
 std::atomic<long> g_objects{0};
 
-// Reference counting and QueryInterface for an object that answers IUnknown and one interface. The interface's own
-// methods come first in the table; the destructor's entries follow them.
-template <class Interface>
-class ComObject : public Interface {
-public:
-    explicit ComObject(const GUID& iid) : iid_(iid) {}
-    virtual ~ComObject() = default;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, iid_)) {
-            *out = static_cast<Interface*>(this);
-            this->AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
-
-private:
-    std::atomic<ULONG> refs_{1};
-    GUID iid_;
-};
+using doubles::ComObject;
 
 class TestObject final : public ComObject<doubles::ITestObject> {
 public:
