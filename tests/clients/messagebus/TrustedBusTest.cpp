@@ -1,0 +1,90 @@
+// The client's own road to the bus library: the default location from the registry, and the trust check before
+// the load. The bus double is never loaded into this process by anything else first.
+#include <gtest/gtest.h>
+
+#include "clients/messagebus/MessageBusClient.h"
+#include "clients/support/ModuleStatus.h"
+#include "clients/support/SharedLibrary.h"
+#include "tests/doubles/CorluneControl.h"
+#include "tests/foundation/trust/TrustTestFiles.h"
+#include "tests/foundation/trust/ValidationDouble.h"
+#include "tests/support/CommandJournal.h"
+#include "tests/support/RecordingLogger.h"
+#include "tests/support/ScratchRegistry.h"
+#include "tests/support/TempFolder.h"
+
+namespace {
+
+constexpr wchar_t kFenwk[] = L"SOFTWARE\\TORVEX\\FENWK";
+
+// A machine where the validation service vouches for files whose signature WinVerifyTrust accepts.
+class TrustedBusTest : public testsupport::LoggingFixture {
+protected:
+    void SetUp() override {
+        LoggingFixture::SetUp();
+        validation.Install(L"15.5", trusttest::SignedFolder(L"good"));
+        validation.SetMode(trusttest::ValidationDouble::kVouchSigned);
+        SetEnvironmentVariableW(doubles::corlune::kJournalVariable, busJournal.c_str());
+    }
+    void TearDown() override {
+        SetEnvironmentVariableW(doubles::corlune::kJournalVariable, nullptr);
+        LoggingFixture::TearDown();
+    }
+    std::wstring Place(const std::wstring& build, const wchar_t* folderName) {
+        const std::wstring folder = scratch.File(folderName);
+        CreateDirectoryW(folder.c_str(), nullptr);
+        EXPECT_TRUE(CopyFileW(build.c_str(), (folder + L"\\Corlune.dll").c_str(), FALSE));
+        return folder;
+    }
+    bool Logged(const std::wstring& text) {
+        for (const auto& e : journal.entries)
+            if (e.message == text) return true;
+        return false;
+    }
+
+    trusttest::ValidationDouble validation;
+    testsupport::ScratchRegistry registry;
+    testsupport::TempFolder scratch;
+    std::wstring busJournal = scratch.File(L"bus.txt");
+};
+
+TEST_F(TrustedBusTest, AnUnsignedLibraryIsNeverLoaded) {
+    const std::wstring folder = Place(trusttest::UnsignedFile(L"Corlune"), L"unsigned");
+    const std::wstring path = folder + L"\\Corlune.dll";
+    EXPECT_THROW(Orvan::SharedLibrary(Orvan::LibraryLocation{L"Corlune.dll", {folder}}), Orvan::ModuleException);
+    EXPECT_TRUE(Logged(L"Failed to load library: Corlune.dll."));
+    EXPECT_EQ(nullptr, GetModuleHandleW(path.c_str()));
+    EXPECT_EQ(nullptr, GetModuleHandleW(L"Corlune.dll"));
+
+    // Nor through the client's own road.
+    registry.SetString(HKEY_LOCAL_MACHINE, kFenwk, L"Install Dir", folder);
+    EXPECT_FALSE(Orvan::MessageBusClient::getInstance());
+    EXPECT_TRUE(Logged(L"Failed to create message bus client. Caught ModuleException - what: Failed to load library."));
+    EXPECT_EQ(nullptr, GetModuleHandleW(L"Corlune.dll"));
+    EXPECT_TRUE(testsupport::ReadJournalLines(busJournal).empty());
+}
+
+TEST_F(TrustedBusTest, NoLibraryAnywhereGivesNoClient) {
+    EXPECT_FALSE(Orvan::MessageBusClient::getInstance());
+    EXPECT_TRUE(Logged(L"Failed to find valid path for library: Corlune.dll."));
+}
+
+TEST_F(TrustedBusTest, TheSignedLibraryInTheInstallFolderCarriesAPublication) {
+    registry.SetString(HKEY_LOCAL_MACHINE, kFenwk, L"Install Dir",
+                       Place(trusttest::SignedFile(L"good", L"Corlune"), L"signed"));
+    {
+        auto client = Orvan::MessageBusClient::getInstance();
+        ASSERT_TRUE(client);
+        EXPECT_EQ(0u, client->publish(Orvan::createMessage(L"Core.OOBE.OOBEComplete", L"welkin", L"")));
+    }
+    std::vector<std::string> entries;
+    for (const std::string& line : testsupport::ReadJournalLines(busJournal))
+        entries.push_back(line.substr(0, line.find('\t')));
+    // The client and then its shim each unregister the reply callback; the bus takes the second as a no-op.
+    EXPECT_EQ((std::vector<std::string>{"create", "open", "publish", "unregisterReplyCallback",
+                                        "unregisterReplyCallback", "close"}),
+              entries);
+    EXPECT_EQ(nullptr, GetModuleHandleW(L"Corlune.dll")) << "released with the client";
+}
+
+}  // namespace
