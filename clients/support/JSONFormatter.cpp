@@ -99,6 +99,18 @@ const JSONFormatter::Value* JSONFormatter::findMember(const std::wstring& name) 
     return member == document_.MemberEnd() ? nullptr : &member->value;
 }
 
+namespace {
+
+// A member of the kind `is` accepts, read with `get`; anything else leaves the out argument alone.
+template <class T, class Is, class Get>
+bool Read(const JSONFormatter::Value* member, T& value, Is is, Get get) {
+    if (!member || !(member->*is)()) return false;
+    value = (member->*get)();
+    return true;
+}
+
+}  // namespace
+
 bool JSONFormatter::getString(const std::wstring& name, std::wstring& value) {
     const Value* member = findMember(name);
     if (!member || !member->IsString()) return false;
@@ -107,45 +119,27 @@ bool JSONFormatter::getString(const std::wstring& name, std::wstring& value) {
 }
 
 bool JSONFormatter::getBool(const std::wstring& name, bool& value) {
-    const Value* member = findMember(name);
-    if (!member || !member->IsBool()) return false;
-    value = member->GetBool();
-    return true;
+    return Read(findMember(name), value, &Value::IsBool, &Value::GetBool);
 }
 
 bool JSONFormatter::getInt(const std::wstring& name, std::int32_t& value) {
-    const Value* member = findMember(name);
-    if (!member || !member->IsInt()) return false;
-    value = member->GetInt();
-    return true;
+    return Read(findMember(name), value, &Value::IsInt, &Value::GetInt);
 }
 
 bool JSONFormatter::getUInt(const std::wstring& name, std::uint32_t& value) {
-    const Value* member = findMember(name);
-    if (!member || !member->IsUint()) return false;
-    value = member->GetUint();
-    return true;
+    return Read(findMember(name), value, &Value::IsUint, &Value::GetUint);
 }
 
 bool JSONFormatter::getInt64(const std::wstring& name, std::int64_t& value) {
-    const Value* member = findMember(name);
-    if (!member || !member->IsInt64()) return false;
-    value = member->GetInt64();
-    return true;
+    return Read(findMember(name), value, &Value::IsInt64, &Value::GetInt64);
 }
 
 bool JSONFormatter::getUInt64(const std::wstring& name, std::uint64_t& value) {
-    const Value* member = findMember(name);
-    if (!member || !member->IsUint64()) return false;
-    value = member->GetUint64();
-    return true;
+    return Read(findMember(name), value, &Value::IsUint64, &Value::GetUint64);
 }
 
 bool JSONFormatter::getDouble(const std::wstring& name, double& value) {
-    const Value* member = findMember(name);
-    if (!member || !member->IsDouble()) return false;
-    value = member->GetDouble();
-    return true;
+    return Read(findMember(name), value, &Value::IsDouble, &Value::GetDouble);
 }
 
 bool JSONFormatter::getStringArray(const std::wstring& name, std::vector<std::wstring>& values) {
