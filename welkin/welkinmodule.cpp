@@ -12,6 +12,7 @@
 #include "foundation/basalt/OwnedHandle.h"
 #include "foundation/basalt/RegValueCodec.h"
 #include "foundation/logging/LogStream.h"
+#include "welkin/IsduData.h"
 #include "welkin/QzRegWriter.h"
 #include "welkin/WelkinEvents.h"
 #include "welkin/WelkinFiles.h"
@@ -64,13 +65,6 @@ DWORD ReadPlainDword(const wchar_t* key, const wchar_t* name, DWORD& value, DWOR
 DWORD WriteDword(const wchar_t* key, const wchar_t* name, DWORD value, DWORD flags) {
     return QzRegWriteValueExW(HKEY_LOCAL_MACHINE, key, name, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                        sizeof value, flags);
-}
-
-bool EqualsIgnoringAsciiCase(const wchar_t* a, const wchar_t* b) {
-    auto fold = [](wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; };
-    for (; *a && *b; ++a, ++b)
-        if (fold(*a) != fold(*b)) return false;
-    return *a == *b;
 }
 
 std::wstring ShellFolder(int csidl) {
@@ -302,6 +296,7 @@ int CwelkinModule::Run() {
     // make that start skip Run and strand them.
     if (anotherRunRequested_) newFlag = 1;
     setOemMgrAllowedToRunFlag(newFlag);
+    UpdateIsduData();
     RemoveQzAppCfgExe();
     TaskScheduleEntry(GetTaskScheduleRetryFlag());
     return result_;
