@@ -42,6 +42,17 @@ void SendUserModeSettingsEvent() {
                {L"hit.source", L"welkin"}});
 }
 
+void SendLcidCheckEvent(const wchar_t* result, const std::wstring& text) {
+    const bool fallback = std::wstring(result) == L"Failure";
+    SendEvent(L"welkin_locale_lcid_check",
+              fallback ? L"Fallback_From_GetLCIDFromTorvexLangMap_Result" : L"Calling_GetLCIDFromTorvexLangMap",
+              L"PartnerComponent", L"GetLCIDFromTorvexLangMap",
+              {{L"Hit.Trigger", L"GetLCID"},
+               {L"Hit.Result", result},
+               {L"Hit.Label.1", text.c_str()},
+               {L"Hit.Source", L"welkin"}});
+}
+
 void SendOobeDoneEvent() {
     SendEvent(L"welkin_monitoring", L"OOBE_done_flag_is_set", L"PartnerComponent", L"Torvex OOBEDone",
               {{L"hit.result", L"Success"},

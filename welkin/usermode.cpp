@@ -1,4 +1,5 @@
 // The OEM-configured UserMode commands: counted down, started, waited for and retired from the registry.
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -146,7 +147,10 @@ int CwelkinModule::ApplyUserModeSettings(const wchar_t* userModeKey) {
         }
 
         const std::wstring curdir = ReadText(path, L"curdir", kCurDirBytes);
-        const std::wstring arguments = ReadText(path, L"cmdargs", kCmdArgsBytes);
+        wchar_t commandLine[kCommandLineChars] = {};
+        wcsncpy(commandLine, ReadText(path, L"cmdargs", kCmdArgsBytes).c_str(), kCommandLineChars - 1);
+        ReplaceMacros(commandLine, path.c_str());
+        const std::wstring arguments = commandLine;
         const bool wait = ReadNumber(path, L"wait") != 0;
 
         std::wstring folder = WorkingFolder(curdir, languageCode, value);

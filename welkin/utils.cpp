@@ -10,6 +10,7 @@
 #include "foundation/logging/LogStream.h"
 #include "welkin/FolderText.h"
 #include "welkin/QzXMLBase.h"
+#include "welkin/WelkinEvents.h"
 #include "welkin/WelkinFiles.h"
 
 using ETWLogging::kSeverityError;
@@ -24,6 +25,9 @@ constexpr wchar_t kTermsInfoPath[] = L"//packageinfo/packagedetails/terms/termsi
 constexpr wchar_t kLangMapPath[] = L"//packageinfo/packagedetails/languagemapping/langmap";
 constexpr wchar_t kLangMapDefaultsPath[] = L"//packageinfo/packagedetails/languagemapping/defaults";
 constexpr size_t kFolderChars = 1300;
+constexpr wchar_t kStarting[] = L"Starting";
+constexpr wchar_t kSuccess[] = L"Success";
+constexpr wchar_t kFailure[] = L"Failure";
 
 std::wstring KVRFolder(bool trailingBackslash) {
     wchar_t folder[kFolderChars] = {};
@@ -240,12 +244,14 @@ DWORD GetLCID(LcidLookupSystem& system) {
     wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
     if (system.GetUserDefaultLocaleName(name, LOCALE_NAME_MAX_LENGTH) == 0) {
         LOG_AT(kSeverityError, L"GetUserDefaultLocaleName failed, unable to find LCID, defaulting to en-US(1033)");
+        SendLcidCheckEvent(kFailure, L"GetUserDefaultLocaleName failed, unable to find LCID, defaulting to en-US(1033)");
         return kEnglishUsLcid;
     }
     name[LOCALE_NAME_MAX_LENGTH - 1] = L'\0';
     DWORD lcid = 0;
     if (system.GetLocaleLanguage(name, &lcid) == 0) {
         LogLine(kSeverityError, LOG_HERE) << L"LCID for " << name << L" is not found, defaulting to en-US(1033)";
+        SendLcidCheckEvent(kFailure, std::wstring(L"LCID for ") + name + L" is not found");
         return kEnglishUsLcid;
     }
     LogLine(kSeverityInformation, LOG_HERE) << L"LCID for " << name << L" is found and it is " << lcid;
@@ -259,16 +265,26 @@ DWORD GetLCID(LcidLookupSystem& system) {
     const HMODULE library = selector.empty() ? nullptr : system.LoadLibraryW(selector.c_str());
     if (!library) {
         LOG_AT(kSeverityError, L"Unable to open pomvek.dll");
+        SendLcidCheckEvent(kFailure, L"Unable to open pomvek.dll, defaulting to en-US(1033)");
         return kEnglishUsLcid;
     }
     const auto mapLcid = Basalt::GetProcAddressAs<GetLCIDFromTorvexLangMapFn>(library, "GetLCIDFromTorvexLangMap");
     if (!mapLcid) {
         LOG_AT(kSeverityError, L"GetLCIDFromTorvexLangMap function is not found");
+        SendLcidCheckEvent(kFailure, L"GetLCIDFromTorvexLangMap function is not found, defaulting to en-US(1033)");
         return kEnglishUsLcid;
     }
     LogLine(kSeverityInformation, LOG_HERE) << L"GetLCIDFromTorvexLangMap function found calling it with parameters "
                                             << lcid << L" and " << mapFolder;
+    SendLcidCheckEvent(kStarting, L"Calling GetLCIDFromTorvexLangMap from input Locale " + std::wstring(name) +
+                                      L" Initial LCID = " + std::to_wstring(lcid));
     LCID mapped = lcid;
-    if (mapLcid(mapped, &mapped, mapFolder.c_str()) != 0) return kEnglishUsLcid;
+    if (mapLcid(mapped, &mapped, mapFolder.c_str()) != 0) {
+        SendLcidCheckEvent(kFailure, L"GetLCIDFromTorvexLangMap function failed, returned LCID = " +
+                                         std::to_wstring(mapped) + L", defaulting to en-US(1033)");
+        return kEnglishUsLcid;
+    }
+    SendLcidCheckEvent(kSuccess, L"GetLCIDFromTorvexLangMap returned LCID = " + std::to_wstring(mapped) +
+                                     L" From file " + mapFolder + L" return value = " + L"0");
     return mapped;
 }

@@ -61,6 +61,6 @@ using GetLCIDFromTorvexLangMapFn = DWORD(WINAPI*)(LCID lcid, LCID* mapped, const
 
 // The current LCID: the user's default locale, passed through the language selector ("Pomvek.dll" in
 // "<Common Files>\Torvex\Platform"; it stays loaded) with the KVR install folder as the map folder. 1033 when any
-// step fails.
+// step fails. Telemetry hears of the call to the selector, of its answer, and of every fall-back.
 DWORD GetLCID();
 DWORD GetLCID(LcidLookupSystem& system);

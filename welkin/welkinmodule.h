@@ -6,6 +6,9 @@
 // Run is the main logic: gates, UserMode commands, completion of the OOBE work and the run flag written back.
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "foundation/basalt/OwnedHandle.h"
 #include "welkin/QzUtil.h"
 
@@ -44,6 +47,7 @@ class CwelkinModule : public CQzUtil {
 public:
     static constexpr size_t kFolderChars = 1300;
     static constexpr size_t kTextChars = 260;
+    static constexpr size_t kCommandLineChars = 1300;
 
     CwelkinModule();
     CwelkinModule(const CwelkinModule&) = delete;
@@ -68,6 +72,22 @@ public:
     int ApplyUserModeSettings(const wchar_t* userModeKey);
     // Deletes the queued commands of the other family's UserMode key without running them.
     void DeleteAlternareUserModeSettings(const wchar_t* userModeKey);
+
+    // OEM information of a build (records under the oeminfo key + "\" + build key) and its tokens in command
+    // arguments: "%AFFID%" and "%LANGID%", the first occurrence of each, in a buffer of kCommandLineChars. Any value
+    // that cannot be read leaves the arguments as they are; so does a result that would not fit.
+    bool GetBuildKey(const wchar_t* keyPath, std::wstring& buildKey);
+    int GetAffID(const std::wstring& buildKey, std::wstring& affId);
+    int GetLangCode(const std::wstring& buildKey, std::wstring& languageCode);
+    void ReplaceMacros(wchar_t* commandLine, const wchar_t* keyPath);
+    void ReplaceMacrosImpl(wchar_t* commandLine, const std::wstring& affId, const std::wstring& languageCode);
+    void ReplaceAffID(std::wstring& text, const std::wstring& affId);
+    void ReplaceLangCode(std::wstring& text, const std::wstring& languageCode);
+    // The partner data files that exist, named under HKLM "SOFTWARE\Torvex\Halvard\CommonBuild\PartnerDataFile"
+    // and kept in the partner data folder on the KVR install drive: 0, or 3 when the install folder is unknown.
+    DWORD GetPDFilename(std::vector<std::wstring>& paths);
+    // A common-build model has at least one partner data file.
+    BOOL IsCommonBuildModel();
 
     const wchar_t* Key(WelkinKeyRole role) const { return keys_[role]; }
     const wchar_t* OtherFamilyKey(WelkinKeyRole role) const { return FamilyKeyTable(!kvrFamily_)[role]; }

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "tests/support/LangMapFile.h"
+#include "tests/support/TelemetryServiceDouble.h"
+#include "tests/support/WinePaths.h"
 #include "tests/welkin/LangMapFixture.h"
 #include "welkin/QzXMLBase.h"
 #include "welkin/utils.h"
@@ -394,32 +396,61 @@ private:
 };
 
 TEST_F(LangMapMachine, CurrentLcidFallsBackToEnglishAtEveryFailure) {
+    testsupport::TelemetryServiceDouble telemetry(KVRFolder() + L"\\telemetry.txt");
+    SetEnvironmentVariableW(testsupport::TelemetryServiceDouble::kJournal, telemetry.JournalPath().c_str());
+    telemetry.Register(testsupport::WindowsPathOf(TELEMETRY_DOUBLE_DLL));
+    wchar_t locale[LOCALE_NAME_MAX_LENGTH] = {};
+    GetUserDefaultLocaleName(locale, LOCALE_NAME_MAX_LENGTH);
+    const std::wstring calling = L"S:Calling GetLCIDFromTorvexLangMap from input Locale " + std::wstring(locale) +
+                                 L" Initial LCID = 1033";
     struct Case {
         const char* what;
         FailingSystem::Step step;
         DWORD mapResult;
         DWORD expected;
         bool mapCalled;
+        std::vector<std::wstring> events;  // each event's result initial, ':', its text
     };
     const Case cases[] = {
-        {"locale name", FailingSystem::kLocaleName, 0, kEnglishUsLcid, false},
-        {"locale number", FailingSystem::kLocaleNumber, 0, kEnglishUsLcid, false},
-        {"selector does not load", FailingSystem::kLoad, 0, kEnglishUsLcid, false},
-        {"selector without the map export", FailingSystem::kNoExport, 0, kEnglishUsLcid, false},
-        {"map lookup fails", FailingSystem::kNone, 5, kEnglishUsLcid, true},
-        {"map lookup succeeds", FailingSystem::kNone, 0, 1031, true},
+        {"locale name", FailingSystem::kLocaleName, 0, kEnglishUsLcid, false,
+         {L"F:GetUserDefaultLocaleName failed, unable to find LCID, defaulting to en-US(1033)"}},
+        {"locale number", FailingSystem::kLocaleNumber, 0, kEnglishUsLcid, false,
+         {L"F:LCID for " + std::wstring(locale) + L" is not found"}},
+        {"selector does not load", FailingSystem::kLoad, 0, kEnglishUsLcid, false,
+         {L"F:Unable to open pomvek.dll, defaulting to en-US(1033)"}},
+        {"selector without the map export", FailingSystem::kNoExport, 0, kEnglishUsLcid, false,
+         {L"F:GetLCIDFromTorvexLangMap function is not found, defaulting to en-US(1033)"}},
+        {"map lookup fails", FailingSystem::kNone, 5, kEnglishUsLcid, true,
+         {calling, L"F:GetLCIDFromTorvexLangMap function failed, returned LCID = 1031, defaulting to en-US(1033)"}},
+        {"map lookup succeeds", FailingSystem::kNone, 0, 1031, true,
+         {calling, L"S:GetLCIDFromTorvexLangMap returned LCID = 1031 From file " + KVRFolder() + L" return value = 0"}},
     };
     SetSelector(L"MapLcid", 1031);
     for (const Case& c : cases) {
         SetSelector(L"MapResult", c.mapResult);
         const size_t callsBefore = SelectorCalls().size();
+        telemetry.ClearJournal();
         FailingSystem system(c.step, NoMapSelector());
         EXPECT_EQ(c.expected, GetLCID(system)) << c.what;
+        std::vector<std::wstring> events;
+        for (const auto& record : telemetry.SentRecords()) {
+            EXPECT_EQ(L"welkin_locale_lcid_check", record.at(L"UniqueIdentifier")) << c.what;
+            EXPECT_EQ(L"GetLCID", record.at(L"Hit.Trigger")) << c.what;
+            EXPECT_EQ(L"welkin", record.at(L"Hit.Source")) << c.what;
+            const std::wstring& result = record.at(L"Hit.Result");
+            EXPECT_EQ(result == L"Failure" ? L"Fallback_From_GetLCIDFromTorvexLangMap_Result"
+                                           : L"Calling_GetLCIDFromTorvexLangMap",
+                      record.at(L"Event.Label"))
+                << c.what;
+            events.push_back(result.substr(0, 1) + L":" + record.at(L"Hit.Label.1"));
+        }
+        EXPECT_EQ(c.events, events) << c.what;
         EXPECT_EQ(c.mapCalled ? callsBefore + 1 : callsBefore, SelectorCalls().size()) << c.what;
         if (c.step >= FailingSystem::kLoad) {
             EXPECT_NE(std::wstring::npos, system.loadedPath.find(L"\\Torvex\\Platform\\Pomvek.dll")) << c.what;
         }
     }
+    SetEnvironmentVariableW(testsupport::TelemetryServiceDouble::kJournal, nullptr);
     // The selector gets the user's LCID and the KVR install folder without a final backslash.
     const std::vector<std::string> calls = SelectorCalls();
     ASSERT_FALSE(calls.empty());
