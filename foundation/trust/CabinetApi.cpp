@@ -23,6 +23,7 @@ namespace {
 
 struct ExtractionContext {
     bool closedWell = false;
+    bool several = false;  // more than one trust-list entry: the cabinet is refused
     char path[MAX_PATH] = {};
 };
 
@@ -65,6 +66,11 @@ FNFDINOTIFY(Notify) {
     switch (fdint) {
         case fdintCOPY_FILE:
             if (!IsTrustListName(pfdin->psz1)) return 0;
+            if (context.path[0]) {
+                // Which of two lists would count is not for the cabinet to decide: stop here.
+                context.several = true;
+                return -1;
+            }
             return OpenExtractedFile(context);
         case fdintCLOSE_FILE_INFO: {
             context.closedWell = _close(static_cast<int>(pfdin->hf)) == 0;
@@ -101,7 +107,7 @@ bool ExtractTrustListFromCabinet(const CabinetApi& cabinet, TrustList& installed
     if (!context.path[0]) return false;
 
     bool result = false;
-    if (context.closedWell && PathFileExistsA(context.path)) {
+    if (context.closedWell && !context.several && PathFileExistsA(context.path)) {
         wchar_t wide[MAX_PATH] = {};
         if (MultiByteToWideChar(CP_THREAD_ACP, 0, context.path, -1, wide, MAX_PATH))
             result = InstallTrustListFromFile(installed, wide);

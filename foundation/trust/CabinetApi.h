@@ -31,6 +31,7 @@ private:
 };
 
 // Extracts the cabinet's "trusted.js" (any case) to a temporary file and installs it into `installed` when it is
-// newer; the extracted copy is deleted in every case. True when a list was installed.
+// newer; the extracted copy is deleted in every case. A cabinet with more than one such entry is refused. True when
+// a list was installed.
 bool ExtractTrustListFromCabinet(const CabinetApi& cabinet, TrustList& installed, const wchar_t* cabinetPath);
 bool ExtractTrustListFromCabinet(const CabinetApi& cabinet, const wchar_t* cabinetPath);

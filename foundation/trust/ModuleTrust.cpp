@@ -6,15 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "foundation/trust/AuthenticodeFile.h"
 #include "foundation/trust/CabinetApi.h"
 #include "foundation/trust/CryptHandles.h"
-#include "foundation/trust/SignerRules.h"
-#include "foundation/trust/SignerTime.h"
+#include "foundation/trust/EmbeddedSigner.h"
 
 namespace {
-
-constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
 bool IsEmpty(const wchar_t* path) { return !path || !*path; }
 
@@ -25,83 +21,6 @@ bool HasCabinetExtension(const wchar_t* path) {
     }
     const wchar_t* dot = wcsrchr(name, L'.');
     return dot && CompareStringOrdinal(dot, -1, L".cab", -1, TRUE) == CSTR_EQUAL;
-}
-
-bool RootOfChainAccepted(PCCERT_CHAIN_CONTEXT chain, const Thumbprint* thumbprints, size_t count) {
-    for (DWORD c = 0; c < chain->cChain; ++c) {
-        const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[c];
-        if (!simple || simple->cElement == 0) continue;
-        PCCERT_CONTEXT root = simple->rgpElement[simple->cElement - 1]->pCertContext;
-        BYTE thumbprint[20] = {};
-        DWORD size = sizeof(thumbprint);
-        if (!CertGetCertificateContextProperty(root, CERT_SHA1_HASH_PROP_ID, thumbprint, &size)) continue;
-        if (SignerRules::IsAcceptedRoot(thumbprint, size, thumbprints, count)) return true;
-    }
-    return false;
-}
-
-bool IsAcceptedRootAnywhere(PCCERT_CHAIN_CONTEXT chain, const Thumbprint* thumbprints, size_t count) {
-    if (!thumbprints || count == 0) return true;
-    if (RootOfChainAccepted(chain, thumbprints, count)) return true;
-    for (DWORD i = 0; i < chain->cLowerQualityChainContext; ++i) {
-        if (RootOfChainAccepted(chain->rgpLowerQualityChainContext[i], thumbprints, count)) return true;
-    }
-    return false;
-}
-
-bool SignerPasses(const wchar_t* path, HCERTSTORE store, HCRYPTMSG message, DWORD index, const CMSG_SIGNER_INFO& info,
-                  const wchar_t* const* names, const Thumbprint* thumbprints, size_t count,
-                  const wchar_t* const* serials) {
-    if (SignerRules::IsRefusedSerial(SignerRules::SerialText(info.SerialNumber.pbData, info.SerialNumber.cbData),
-                                     serials))
-        return false;
-
-    CERT_INFO wanted = {};
-    wanted.Issuer = info.Issuer;
-    wanted.SerialNumber = info.SerialNumber;
-    TrustHandles::Certificate certificate(CertGetSubjectCertificateFromStore(store, kEncoding, &wanted));
-    if (!certificate) return false;
-
-    // This signer's own signature, made with this certificate: a SignerInfo that merely names a suite
-    // certificate must not count.
-    CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA verify = {};
-    verify.cbSize = sizeof(verify);
-    verify.dwSignerIndex = index;
-    verify.dwSignerType = CMSG_VERIFY_SIGNER_CERT;
-    verify.pvSigner = const_cast<CERT_CONTEXT*>(certificate.Get());
-    if (!CryptMsgControl(message, 0, CMSG_CTRL_VERIFY_SIGNATURE_EX, &verify)) return false;
-
-    wchar_t name[512] = {};
-    if (CertGetNameStringW(certificate.Get(), CERT_NAME_FRIENDLY_DISPLAY_TYPE, 0, nullptr, name, 512) <= 1) return false;
-    if (!SignerRules::IsAcceptedSignerName(name, names)) return false;
-
-    const SignerTime signingTime = ReadSignerTime(message, index);
-    if (!signingTime.ok) return false;
-
-    LPSTR codeSigning = const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING);
-    CERT_CHAIN_PARA chainPara = {};
-    chainPara.cbSize = sizeof(chainPara);
-    chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
-    chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
-    chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = &codeSigning;
-    FILETIME at = signingTime.time.value_or(FILETIME{});
-    TrustHandles::CertChain chain;
-    if (!CertGetCertificateChain(nullptr, certificate.Get(), signingTime.time ? &at : nullptr, store, &chainPara,
-                                 CERT_CHAIN_RETURN_LOWER_QUALITY_CONTEXTS | CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL,
-                                 nullptr, chain.Receive()))
-        return false;
-    if (chain.Get()->TrustStatus.dwErrorStatus != CERT_TRUST_NO_ERROR) return false;
-    if (!IsAcceptedRootAnywhere(chain.Get(), thumbprints, count)) return false;
-
-    CERT_CHAIN_POLICY_PARA policyPara = {};
-    policyPara.cbSize = sizeof(policyPara);
-    CERT_CHAIN_POLICY_STATUS policyStatus = {};
-    policyStatus.cbSize = sizeof(policyStatus);
-    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE_TS, chain.Get(), &policyPara, &policyStatus) ||
-        policyStatus.dwError != 0)
-        return false;
-
-    return VerifyAuthenticodeHashOnly(path) == 0;
 }
 
 }  // namespace
@@ -122,10 +41,9 @@ bool VerifyEmbeddedSignature(const wchar_t* path, const wchar_t* const* names, c
             DWORD error = 0;
             const std::vector<BYTE> info = TrustHandles::GetMessageParam(message.Get(), CMSG_SIGNER_INFO_PARAM, index, error);
             if (error || info.size() < sizeof(CMSG_SIGNER_INFO)) continue;
-            if (SignerPasses(path, store.Get(), message.Get(), index,
-                             *reinterpret_cast<const CMSG_SIGNER_INFO*>(info.data()), names, thumbprints, count,
-                             serials))
-                return true;
+            EmbeddedSigner signer(path, store.Get(), message.Get(), index,
+                                  *reinterpret_cast<const CMSG_SIGNER_INFO*>(info.data()));
+            if (SignerPasses(signer, names, thumbprints, count, serials)) return true;
         }
         return false;
     } catch (const std::bad_alloc&) {
@@ -149,8 +67,10 @@ bool VerifyFileSignature(TrustList& installed, const wchar_t* path, DWORD builtI
         // Another process may have installed a newer list. No lock is held here: reloading takes it exclusively.
         if (GlobalFindAtomW(kTrustListUpdateAtom) != 0 && installed.Reload() && installed.WithValues(passes))
             return true;
-        if (!installed.WithValues(usable)) installed.Unload();
-        return false;
+        if (installed.WithValues(usable)) return false;
+        // A list that cannot govern is no list: the built-in one answers, in this call as in the next.
+        installed.Unload();
+        return VerifyEmbeddedSignature(path, names, thumbprints, count, serials);
     }
     if (VerifyEmbeddedSignature(path, names, thumbprints, count, serials)) return true;
     if (!installed.Load()) return false;

@@ -116,6 +116,20 @@ private:
 
 }  // namespace
 
+bool ReadWholeFile(HANDLE file, std::string& bytes) {
+    bytes.clear();
+    char chunk[4096];
+    DWORD read = 0;
+    for (;;) {
+        if (!ReadFile(file, chunk, sizeof(chunk), &read, nullptr)) {
+            bytes.clear();
+            return false;
+        }
+        if (read == 0) return true;
+        bytes.append(chunk, read);
+    }
+}
+
 const TrustListValues& BuiltInTrustList() {
     static const TrustListValues values{true, kBuiltInVersion, kBuiltInNames, kBuiltInRoots,
                                         sizeof(kBuiltInRoots) / sizeof(kBuiltInRoots[0]), kBuiltInSerials};
@@ -223,9 +237,7 @@ bool TrustList::ReadLocked() {
     if (!file.IsOpen()) return false;
     // Read through the locked handle: each byte is one character.
     std::string bytes;
-    char chunk[4096];
-    DWORD read = 0;
-    while (ReadFile(file.Handle(), chunk, sizeof(chunk), &read, nullptr) && read > 0) bytes.append(chunk, read);
+    if (!ReadWholeFile(file.Handle(), bytes)) return false;
 
     std::wstring section;
     bool inSection = false;
@@ -303,6 +315,11 @@ bool TrustList::Install(const std::wstring& source) {
     if (!PathIsDirectoryW(folder)) SHCreateDirectoryExW(nullptr, folder, nullptr);
     const std::wstring temporary = std::wstring(folder) + L"\\trusted.tmp";
     if (!CopyFileW(source.c_str(), temporary.c_str(), FALSE)) return false;
+    // The copy is what will be installed, so the copy is judged: the source may change once it has been read.
+    if (!IsNewerListLocked(temporary)) {
+        DeleteFileW(temporary.c_str());
+        return false;
+    }
 
     const bool replaced = exists ? ReplaceFileW(path_.c_str(), temporary.c_str(), nullptr,
                                                 REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != FALSE
@@ -318,13 +335,14 @@ bool TrustList::Install(const std::wstring& source) {
     return LoadLocked();
 }
 
-bool InstallTrustListFromFile(TrustList& installed, const std::wstring& path) {
-    TrustList candidate(path, installed.Signature());
+bool TrustList::IsNewerListLocked(const std::wstring& path) const {
+    TrustList candidate(path, signature_);
     if (!candidate.Load()) return false;
-    if (installed.IsLoaded() && candidate.Version() <= installed.Version()) return false;
-    if (candidate.Version() <= BuiltInTrustList().version) return false;
-    return installed.Install(path);
+    const DWORD version = candidate.Version();
+    return version > BuiltInTrustList().version && (!loaded_ || version > version_);
 }
+
+bool InstallTrustListFromFile(TrustList& installed, const std::wstring& path) { return installed.Install(path); }
 
 bool InstallTrustListFromFile(const wchar_t* path) {
     return path && *path && InstallTrustListFromFile(TrustList::Installed(), path);

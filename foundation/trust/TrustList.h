@@ -71,8 +71,10 @@ public:
     bool Reload();
     // Clears the list; it stays unloaded until the next Load.
     void Unload();
-    // Replaces the installed file by the source file and reloads; true when the new list is loaded. When the file
-    // cannot be replaced now, the replacement is scheduled for the next start and the answer is false.
+    // Copies the source to "trusted.tmp" beside the installed file, judges that copy as a candidate list (the
+    // suite's signature, a version above the built-in list's and above the loaded list's), replaces the installed
+    // file with it and reloads; true when the new list is loaded. A refused copy is deleted. When the file cannot be
+    // replaced now, the replacement is scheduled for the next start and the answer is false.
     bool Install(const std::wstring& source);
 
     DWORD Version() const;
@@ -84,7 +86,6 @@ public:
     }
 
     const std::wstring& Path() const { return path_; }
-    const std::shared_ptr<const TrustListSignature>& Signature() const { return signature_; }
 
 private:
     class SharedLock {
@@ -99,6 +100,7 @@ private:
     };
 
     bool LoadLocked();
+    bool IsNewerListLocked(const std::wstring& path) const;
     bool ReadLocked();
     void ClearLocked();
     TrustListValues ValuesLocked() const;
@@ -114,7 +116,11 @@ private:
     bool loaded_ = false;
 };
 
-// Loads the file at the path as a candidate list (judged as `installed` judges its own files) and installs it into
-// `installed` when its version is above the built-in one and above the loaded list's.
+// Reads the file from its current position to its end. Any failed read gives false and no bytes: a list cut short
+// (before its refused serials, say) must never be parsed.
+bool ReadWholeFile(HANDLE file, std::string& bytes);
+
+// Installs the file at the path into `installed` when its copy, judged as `installed` judges its own files, is
+// newer than the built-in list and the loaded one (TrustList::Install).
 bool InstallTrustListFromFile(TrustList& installed, const std::wstring& path);
 bool InstallTrustListFromFile(const wchar_t* path);

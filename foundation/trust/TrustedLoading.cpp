@@ -94,7 +94,14 @@ DWORD GetModulePathFromAddress(const void* address, wchar_t* out) {
             if (!GetModuleInformation(process.Get(), modules[i], &info, sizeof(info))) continue;
             const auto base = reinterpret_cast<ULONG_PTR>(info.lpBaseOfDll);
             if (target < base || target >= base + info.SizeOfImage) continue;
-            if (GetModuleFileNameExW(process.Get(), modules[i], out, MAX_PATH) != 0) code = ERROR_SUCCESS;
+            // Read with room for one more character: a name that fills the caller's buffer was cut, and a cut
+            // path may name some other file.
+            wchar_t name[MAX_PATH + 1] = {};
+            const DWORD length = GetModuleFileNameExW(process.Get(), modules[i], name, MAX_PATH + 1);
+            if (length != 0 && length < MAX_PATH) {
+                wmemcpy(out, name, length + 1);
+                code = ERROR_SUCCESS;
+            }
             break;
         }
     }

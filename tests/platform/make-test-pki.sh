@@ -39,6 +39,13 @@ printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedK
 faketime "2014-01-01 00:00:00" openssl x509 -req -sha1 -in tsa.csr -CA root.pem -CAkey root.key \
   -set_serial "0x$(openssl rand -hex 8)" -extfile tsa.ext -days 9000 -out tsa.pem 2>/dev/null
 rm -f tsa.csr tsa.ext
+# A time-stamping certificate that anyone could make: self-signed, chaining to no trusted root.
+key forged_tsa
+printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=critical,timeStamping\n' > forged_tsa.ext
+faketime "2014-01-01 00:00:00" openssl req -new -x509 -sha1 -key forged_tsa.key -subj "/CN=Welkin Test Time Stamps" \
+  -days 9000 -set_serial "0x$(openssl rand -hex 8)" -extensions v3_forged -config <(printf '[req]\ndistinguished_name=dn\n[dn]\n[v3_forged]\n'; cat forged_tsa.ext) \
+  -out forged_tsa.pem 2>/dev/null
+rm -f forged_tsa.ext
 
 leaf good root "/CN=Torvex, Inc./O=Torvex, Inc." codeSigning
 leaf expired root "/CN=Torvex, Inc./O=Torvex, Inc." codeSigning "2015-01-01 00:00:00"
@@ -51,3 +58,4 @@ for l in good expired wrong_usage; do cp "$l.pem" "$l.certs.pem"; done
 cat stranger.pem stranger_root.pem > stranger.certs.pem
 # The time-stamp chain is handed to osslsigncode as one file.
 cat tsa.pem root.pem > tsa_chain.pem
+cp forged_tsa.pem forged_tsa_chain.pem

@@ -6,6 +6,7 @@
 #   signed_list_v7.cab       signed cabinet with a list that is not newer than the built-in one
 #   signed_no_list.cab       signed cabinet without trusted.js
 #   readonly_list_v8.cab     unsigned cabinet whose TRUSTED.JS entry carries the read-only attribute
+#   two_lists.cab            unsigned cabinet with two entries named trusted.js (lists of version 8 and 9)
 #   corrupt.cab              not a cabinet at all
 set -eu
 pki="$1" out="$2"
@@ -42,5 +43,11 @@ cabinet "$work/none.cab" readme.txt "$work/readme.txt" && sign "$work/none.cab" 
 cabinet "$out/readonly_list_v8.cab" TRUSTED.JS "$out/list_v8.js"
 coff=$(od -An -tu4 -j16 -N4 "$out/readonly_list_v8.cab" | tr -d ' ')
 printf '\041\000' | dd of="$out/readonly_list_v8.cab" bs=1 seek=$((coff + 14)) conv=notrunc 2>/dev/null
+
+mkdir -p "$work/two"
+cp "$out/list_v8.js" "$work/two/trusted.js"
+cp "$out/list_v9.js" "$work/two/Trusted.JS"
+rm -f "$out/two_lists.cab"
+(cd "$work/two" && gcab -c -n "$out/two_lists.cab" trusted.js Trusted.JS)
 
 head -c 300 /dev/urandom > "$out/corrupt.cab"

@@ -60,6 +60,16 @@ TEST_F(CabinetTest, CabinetsThatInstallNothing) {
     EXPECT_EQ(ExtractedCopiesInTemp(), before);
 }
 
+TEST_F(CabinetTest, CabinetWithTwoListsIsRefusedAndLeavesNoCopy) {
+    // Entries "trusted.js" (version 8) and "Trusted.JS" (version 9).
+    const size_t before = ExtractedCopiesInTemp();
+    const std::wstring cabinet = trusttest::TrustListFile(L"two_lists.cab");
+    EXPECT_FALSE(ExtractTrustListFromCabinet(cabinet_, *installed_, cabinet.c_str()));
+    EXPECT_FALSE(installed_->IsLoaded());
+    EXPECT_EQ(GetFileAttributesW(installedPath_.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(ExtractedCopiesInTemp(), before);
+}
+
 TEST_F(CabinetTest, ReadOnlyEntryLeavesNoReadOnlyFileBehind) {
     // The entry is named TRUSTED.JS and carries the read-only attribute.
     const size_t before = ExtractedCopiesInTemp();

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "foundation/basalt/OwnedHandle.h"
 #include "foundation/trust/TrustList.h"
 #include "tests/foundation/trust/TrustTestFiles.h"
 #include "tests/support/TempFolder.h"
@@ -111,6 +112,27 @@ TEST_F(TrustListFileTest, NotLoadedWithoutTheSuiteSignatureOrWithoutFile) {
     EXPECT_EQ(s.version, 0u);
 }
 
+TEST_F(TrustListFileTest, FailedReadGivesNoText) {
+    const std::string text = "[VER]\n8\n" + std::string(12000, ' ') + "\n[SER]\n0a1b\n";
+    const std::wstring path = folder_.Write(L"list.js", text);
+    struct Case {
+        const char* label;
+        DWORD access;
+        bool read;
+    } cases[] = {
+        {"readable", GENERIC_READ, true},
+        {"open without read access", GENERIC_WRITE, false},
+    };
+    for (const Case& c : cases) {
+        const Basalt::KernelHandle file(
+            CreateFileW(path.c_str(), c.access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_NE(file.Get(), INVALID_HANDLE_VALUE) << c.label;
+        std::string bytes = "left over";
+        EXPECT_EQ(ReadWholeFile(file.Get(), bytes), c.read) << c.label;
+        EXPECT_EQ(bytes, c.read ? text : std::string()) << c.label;
+    }
+}
+
 TEST_F(TrustListFileTest, LoadAfterAFailedLoadStartsFromAnEmptyTable) {
     const std::wstring path = folder_.Write(L"list.js", "[ORG]\nA\n[VER]\n8\n9\n");
     auto list = ListOn(path);
@@ -204,6 +226,51 @@ TEST_F(InstallTest, VersionRules) {
     EXPECT_FALSE(InstallTrustListFromFile(*installed_, Candidate(L"older.js", 7)));
     EXPECT_TRUE(InstallTrustListFromFile(*installed_, Candidate(L"v9.js", 9)));
     EXPECT_EQ(installed_->Version(), 9u);
+}
+
+// Says every list is signed and, while judging the first one, overwrites the source file with a list that does not
+// load (as anyone who can write the folder of an extracted copy could).
+class SwappingSignature final : public TrustListSignature {
+public:
+    explicit SwappingSignature(std::wstring source) : source_(std::move(source)) {}
+    bool IsSignedBySuite(const std::wstring& path) const override {
+        judged.push_back(path);
+        if (judged.size() == 1) {
+            HANDLE file = CreateFileW(source_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+            DWORD written = 0;
+            WriteFile(file, "[VER]\n8\n9\n", 10, &written, nullptr);
+            CloseHandle(file);
+        }
+        return true;
+    }
+    mutable std::vector<std::wstring> judged;
+
+private:
+    std::wstring source_;
+};
+
+TEST_F(InstallTest, TheCopyThatIsInstalledIsTheOneJudged) {
+    const std::wstring source = Candidate(L"v9.js", 9);
+    const std::string judgedText = testsupport::TempFolder::ReadAll(source);
+    auto signature = std::make_shared<SwappingSignature>(source);
+    TrustList installed(installedPath_, signature);
+    EXPECT_TRUE(InstallTrustListFromFile(installed, source));
+    EXPECT_EQ(installed.Version(), 9u);
+    EXPECT_EQ(testsupport::TempFolder::ReadAll(installedPath_), judgedText);
+    ASSERT_FALSE(signature->judged.empty());
+    EXPECT_THAT(signature->judged[0], ::testing::EndsWith(L"Core\\trusted.tmp"));
+}
+
+TEST_F(InstallTest, RefusedCandidateLeavesNoCopyBehind) {
+    ASSERT_TRUE(InstallTrustListFromFile(*installed_, Candidate(L"v9.js", 9)));
+    const std::string before = testsupport::TempFolder::ReadAll(installedPath_);
+    for (unsigned version : {7u, 9u}) {
+        EXPECT_FALSE(InstallTrustListFromFile(*installed_, Candidate(L"old.js", version))) << version;
+        EXPECT_EQ(GetFileAttributesW(folder_.File(L"Core\\trusted.tmp").c_str()), INVALID_FILE_ATTRIBUTES)
+            << version;
+        EXPECT_EQ(testsupport::TempFolder::ReadAll(installedPath_), before) << version;
+        EXPECT_EQ(installed_->Version(), 9u) << version;
+    }
 }
 
 TEST_F(InstallTest, CandidateMustCarryTheSuiteSignature) {

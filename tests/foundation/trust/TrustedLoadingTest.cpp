@@ -8,6 +8,7 @@
 #include "tests/doubles/DoubleIds.h"
 #include "tests/foundation/trust/TrustTestFiles.h"
 #include "tests/foundation/trust/ValidationDouble.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 
@@ -76,6 +77,34 @@ TEST_F(ProcessTrustTest, ModuleOfAddress) {
     EXPECT_EQ(VerifyModuleOfAddress(reinterpret_cast<const void*>(&PkiFiles)), 0u);
     double_.SetMode(trusttest::ValidationDouble::kRefuse);
     EXPECT_EQ(VerifyModuleOfAddress(reinterpret_cast<const void*>(&PkiFiles)), 5u);
+}
+
+TEST_F(ProcessTrustTest, ModuleWhoseNameDoesNotFitThePathBufferIsNotFound) {
+    // A copy of the payload deep enough that its name is longer than a path buffer.
+    testsupport::TempFolder temp;
+    std::wstring folder = L"\\\\?\\" + temp.Path();
+    while (folder.size() < MAX_PATH + 20) {
+        folder += L"\\" + std::wstring(50, L'd');
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    }
+    const std::wstring copy = folder + L"\\deep_payload.dll";
+    ASSERT_TRUE(CopyFileW(UnsignedFile(L"trust_payload").c_str(), copy.c_str(), FALSE));
+    HMODULE module = LoadLibraryExW(copy.c_str(), nullptr, 0);
+    ASSERT_NE(module, nullptr);
+    const void* code = reinterpret_cast<const void*>(GetProcAddress(module, "PayloadAnswer"));
+    ASSERT_NE(code, nullptr);
+
+    wchar_t path[MAX_PATH] = {};
+    EXPECT_EQ(GetModulePathFromAddress(code, path), 5u);
+    // A service that vouches for every path must not be asked about a cut one.
+    double_.SetMode(trusttest::ValidationDouble::kVouchAll);
+    EXPECT_EQ(VerifyModuleOfAddress(code), 87u);
+    FreeLibrary(module);
+    DeleteFileW(copy.c_str());
+    while (folder.size() > temp.Path().size() + 4) {
+        RemoveDirectoryW(folder.c_str());
+        folder.resize(folder.find_last_of(L'\\'));
+    }
 }
 
 // COM classes of the server double, registered under HKLM (this Wine ignores HKCU classes) with ThreadingModel
