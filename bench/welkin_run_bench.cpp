@@ -1,82 +1,133 @@
-// welkin's own time for one whole run of a sample configuration (a run flag and two UserMode commands, started
-// without waiting), against a GUI-subsystem program that does nothing, both started and waited for the same way.
+// welkin's whole run of the demo's sample configuration (tools/demo/sample-oem.reg, laid out as tools/demo.sh lays
+// it out), with and without the signed utility library beside welkin, next to two programs that show the
+// platform's share: a GUI program that does nothing, and the floor, a GUI program that makes exactly the platform
+// calls of one trust check of the utility library (WinVerifyTrust on the validation library and on the utility
+// library). Every program is started and waited for the same way, in turn, round after round.
+//
+// What the trust check of the library adds beyond the platform's own cost is then
+//     (welkin with the library - welkin without it) - (the floor - the program that does nothing),
+// an upper bound: the first difference also holds welkin's calls into the library.
 #include <windows.h>
 #include <shlobj.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "bench/BenchHarness.h"
-#include "tests/support/ScrambledRecord.h"
 #include "tests/support/WinePaths.h"
 
 namespace {
 
-void SetRecord(const std::wstring& key, const wchar_t* name, DWORD type, const void* payload, DWORD size) {
-    const std::vector<BYTE> record = testsupport::ScrambledRecord(type, payload, size);
-    HKEY handle = nullptr;
-    RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr);
-    RegSetValueExW(handle, name, 0, REG_BINARY, record.data(), static_cast<DWORD>(record.size()));
-    RegCloseKey(handle);
-}
+const wchar_t kOobeFolder[] = L"C:\\Program Files\\Common Files\\Torvex\\OOBE";
+const wchar_t kBareFolder[] = L"C:\\bench\\welkin-alone";
+const wchar_t kCommandFolder[] = L"C:\\demo";
 
-void SetRecordDword(const std::wstring& key, const wchar_t* name, DWORD value) {
-    SetRecord(key, name, REG_DWORD, &value, sizeof value);
-}
-
-void SetRecordString(const std::wstring& key, const wchar_t* name, const std::wstring& text) {
-    const std::string ansi(text.begin(), text.end());
-    SetRecord(key, name, REG_SZ, ansi.c_str(), static_cast<DWORD>(ansi.size() + 1));
-}
-
-// The sample: run flag set, two commands due now, neither waited for.
-void LayOutSample(const std::wstring& command) {
-    SetRecordDword(L"Software\\Torvex\\Halvard\\Oem", L"OEMMgr", 1);
-    for (const wchar_t* name : {L"first", L"second"}) {
-        const std::wstring key = std::wstring(L"Software\\Torvex\\Halvard\\Oem\\Manage\\UserMode\\") + name;
-        SetRecordString(key, L"runcmd", command);
-        SetRecordString(key, L"cmdargs", L"--exit 0");
-        SetRecordDword(key, L"bootcount", 0);
-        SetRecordDword(key, L"wait", 0);
-    }
-}
-
-// Nanoseconds from the start of the program until it has ended.
-double TimeRun(const std::wstring& program) {
-    std::wstring commandLine = L"\"" + program + L"\"";
+// Nanoseconds from the start of the program until it has ended; its exit code in `code`.
+double TimeRun(const std::wstring& program, const std::wstring& arguments, DWORD& code) {
+    std::wstring commandLine = L"\"" + program + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
+    code = static_cast<DWORD>(-1);
     const double start = bench::NowNs();
-    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, L"C:\\", &startup,
                         &info))
         return 0;
     WaitForSingleObject(info.hProcess, INFINITE);
     const double elapsed = bench::NowNs() - start;
+    GetExitCodeProcess(info.hProcess, &code);
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
     return elapsed;
 }
 
+bool Copy(const std::wstring& from, const std::wstring& folder, const wchar_t* name) {
+    return CopyFileW(from.c_str(), (folder + L"\\" + name).c_str(), FALSE) != FALSE;
+}
+
+// The files as the demo has them: welkin with the signed utility library beside it, the stand-in commands, and a
+// second copy of welkin in a folder of its own, where it finds no library.
+bool LayOutFiles() {
+    const std::wstring welkin = testsupport::WindowsPathOf(WELKIN_EXE);
+    const std::wstring command = testsupport::WindowsPathOf(COMMAND_DOUBLE_EXE);
+    const std::wstring utility = testsupport::WindowsPathOf(WELKIN_SIGNED_DIR "/good/QzUtil.dll");
+    for (const wchar_t* folder : {kOobeFolder, kBareFolder, kCommandFolder})
+        SHCreateDirectoryExW(nullptr, folder, nullptr);
+    return Copy(welkin, kOobeFolder, L"welkin.exe") && Copy(utility, kOobeFolder, L"QzUtil.dll") &&
+           Copy(welkin, kBareFolder, L"welkin.exe") && Copy(command, kCommandFolder, L"welcome_tour.exe") &&
+           Copy(command, kCommandFolder, L"register_device.exe");
+}
+
+// The sample afresh: what an earlier run changed or added under the family's key goes first.
+bool LayOutSample() {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Torvex\\Halvard");
+    DWORD code = 0;
+    TimeRun(testsupport::WindowsPathOf(REGTOOL_EXE), L"load \"" + testsupport::WindowsPathOf(DEMO_SAMPLE) + L"\"",
+            code);
+    return code == 0;
+}
+
+struct Series {
+    const char* name;
+    std::vector<double> samples;
+    bench::Figures figures;
+};
+
 }  // namespace
 
 int main() {
-    const std::wstring welkin = testsupport::WindowsPathOf(WELKIN_EXE);
-    const std::wstring idle = testsupport::WindowsPathOf(EXIT_WITH_EXE);
-    const std::wstring command = testsupport::WindowsPathOf(COMMAND_DOUBLE_EXE);
-    std::vector<double> welkinRuns, idleRuns;
-    for (int i = 0; i < 13; ++i) {
-        LayOutSample(command);
-        const double welkinNs = TimeRun(welkin);
-        const double idleNs = TimeRun(idle);
-        if (i < 2) continue;  // warm-up
-        welkinRuns.push_back(welkinNs);
-        idleRuns.push_back(idleNs);
+    SetEnvironmentVariableW(L"WELKIN_DEMO_BIN", kCommandFolder);
+    SetEnvironmentVariableW(L"WELKIN_DEMO_SIGNED", testsupport::WindowsPathOf(WELKIN_SIGNED_DIR "/good").c_str());
+    if (!LayOutFiles()) {
+        std::printf("could not lay out the demo's files\n");
+        return 1;
     }
-    const bench::Figures welkinFigures = bench::Summarize(welkinRuns);
-    const bench::Figures idleFigures = bench::Summarize(idleRuns);
-    bench::Report("welkin.exe, one run of the sample configuration", welkinFigures);
-    bench::Report("a GUI program that does nothing", idleFigures);
-    bench::ReportValue("ratio of the medians", welkinFigures.medianNs / idleFigures.medianNs, "x");
+    const std::wstring idle = testsupport::WindowsPathOf(EXIT_WITH_EXE);
+    const std::wstring floor = testsupport::WindowsPathOf(TRUST_FLOOR_EXE);
+    const std::wstring floorArguments = L"\"" + testsupport::WindowsPathOf(WELKIN_SIGNED_DIR "/good/jxvvtpa.dll") +
+                                        L"\" \"" + std::wstring(kOobeFolder) + L"\\QzUtil.dll\"";
+    const std::wstring withLibrary = std::wstring(kOobeFolder) + L"\\welkin.exe";
+    const std::wstring withoutLibrary = std::wstring(kBareFolder) + L"\\welkin.exe";
+
+    Series empty{"a GUI program that does nothing", {}, {}};
+    Series trustFloor{"the floor: WinVerifyTrust on the validation and the utility library", {}, {}};
+    Series alone{"welkin.exe, one run of the demo sample, no utility library", {}, {}};
+    Series signedLibrary{"welkin.exe, one run of the demo sample, signed QzUtil.dll and validation double", {}, {}};
+    DWORD floorCode = 0, aloneCode = 0, libraryCode = 0;
+    for (int round = 0; round < 23; ++round) {
+        DWORD code = 0;
+        const double emptyNs = TimeRun(idle, L"", code);
+        const double floorNs = TimeRun(floor, floorArguments, floorCode);
+        if (!LayOutSample()) {
+            std::printf("could not lay out the sample\n");
+            return 1;
+        }
+        const double aloneNs = TimeRun(withoutLibrary, L"", aloneCode);
+        LayOutSample();
+        const double libraryNs = TimeRun(withLibrary, L"", libraryCode);
+        if (round < 2) continue;  // warm-up
+        empty.samples.push_back(emptyNs);
+        trustFloor.samples.push_back(floorNs);
+        alone.samples.push_back(aloneNs);
+        signedLibrary.samples.push_back(libraryNs);
+    }
+    for (Series* series : {&empty, &trustFloor, &alone, &signedLibrary}) {
+        series->figures = bench::Summarize(series->samples);
+        bench::Report(series->name, series->figures);
+    }
+    std::printf("exit codes of the last round: floor %lu, welkin alone %lu, welkin with the library %lu\n",
+                floorCode, aloneCode, libraryCode);
+    const auto beyondTheFloor = [&](const char* which, double bench::Figures::*figure) {
+        const double floorCost = trustFloor.figures.*figure - empty.figures.*figure;
+        const double libraryCost = signedLibrary.figures.*figure - alone.figures.*figure;
+        std::printf("%s: the floor beyond the empty program %.1f ms, the library beyond welkin alone %.1f ms\n", which,
+                    floorCost / 1e6, libraryCost / 1e6);
+        bench::ReportValue(std::string("the trust check and library calls beyond the floor (") + which +
+                               ", target <= 20 ms)",
+                           (libraryCost - floorCost) / 1e6, "ms");
+    };
+    beyondTheFloor("medians", &bench::Figures::medianNs);
+    beyondTheFloor("minimums", &bench::Figures::minNs);
     return 0;
 }
