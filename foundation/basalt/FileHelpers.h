@@ -38,4 +38,7 @@ bool SplitPath(const std::wstring& path, std::wstring& folder, bool keepBackslas
 // The current folder; empty when it cannot be read.
 std::wstring GetCurrentFolder();
 
+// The full path of a loaded module (null: the program's file), however long; empty when it cannot be read.
+std::wstring ModuleFilePath(HMODULE module);
+
 }  // namespace Basalt

@@ -14,18 +14,24 @@ int FormattedLength(const wchar_t* format, va_list args) {
     return length;
 }
 
-size_t FormatInto(wchar_t* buffer, size_t capacity, const wchar_t* format, va_list args) {
+size_t FormatInto(wchar_t* buffer, size_t capacity, const wchar_t* format, va_list args, bool* cut) {
+    if (cut) *cut = false;
     if (!buffer || capacity == 0) return 0;
     buffer[0] = L'\0';
     if (!format) return 0;
     va_list copy;
     va_copy(copy, args);
-    const int written = _vsnwprintf(buffer, capacity - 1, format, copy);
+    // Room for one character more than is kept tells a text that just fits from one that is cut.
+    const int written = _vsnwprintf(buffer, capacity, format, copy);
     va_end(copy);
     // The Microsoft formatter leaves the buffer unterminated when the text does not fit.
-    const size_t length = written < 0 ? capacity - 1 : static_cast<size_t>(written);
+    const bool tooLong = written < 0 || static_cast<size_t>(written) >= capacity;
+    const size_t length = tooLong ? capacity - 1 : static_cast<size_t>(written);
     buffer[length] = L'\0';
-    return wcslen(buffer);
+    const size_t kept = wcslen(buffer);
+    // -1 also stands for a bad format; only a buffer filled to its end was cut.
+    if (cut) *cut = tooLong && kept == capacity - 1;
+    return kept;
 }
 
 std::wstring FormatV(const wchar_t* format, va_list args) {

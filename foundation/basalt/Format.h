@@ -12,8 +12,9 @@ namespace Basalt {
 int FormattedLength(const wchar_t* format, va_list args);
 
 // Formats into a buffer of `capacity` characters; the text is cut to capacity - 1 characters and always terminated.
-// Returns the number of characters written (terminator not counted).
-size_t FormatInto(wchar_t* buffer, size_t capacity, const wchar_t* format, va_list args);
+// Returns the number of characters written (terminator not counted). `cut` (when given) tells whether the text was
+// longer than the buffer could hold.
+size_t FormatInto(wchar_t* buffer, size_t capacity, const wchar_t* format, va_list args, bool* cut = nullptr);
 
 // Measures with the counting formatter, then formats into a string of exactly that length ("" on a bad format).
 std::wstring FormatV(const wchar_t* format, va_list args);

@@ -79,6 +79,10 @@ public:
     DWORD getOptions() const { return options_; }
     // Empty until opened.
     const std::wstring& logFolder() const { return logFolder_; }
+    // The line a write appends for the message, without writing it: 0, or 87 for an empty message or a severity
+    // outside 1..6.
+    DWORD formatLine(const wchar_t* file, const wchar_t* function, DWORD line, DWORD severity,
+                     const wchar_t* message, std::wstring& text) const;
 
 private:
     class LogFile;
@@ -98,8 +102,6 @@ private:
     void storeLastLogIndex(DWORD index);
     std::wstring logFilePath(DWORD index) const;
     DWORD openLogFile(LogFile& file);
-    DWORD formatLine(const wchar_t* file, const wchar_t* function, DWORD line, DWORD severity,
-                     const wchar_t* message, std::wstring& text) const;
 
     const LocalTimeSource clock_;
     std::mutex lock_;

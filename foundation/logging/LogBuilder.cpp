@@ -3,6 +3,7 @@
 #include <new>
 
 #include "foundation/basalt/ObfuscatedRegKey.h"
+#include "foundation/logging/ETWLogger.h"
 #include "foundation/logging/FileLogger.h"
 
 namespace ETWLogging {
@@ -43,12 +44,22 @@ bool OpenInto(CLoggingIf* fresh, const wchar_t* applicationName, const wchar_t* 
     return true;
 }
 
+bool CanTake(const wchar_t* group, const wchar_t* host, CLoggingIf* logger) {
+    return !logger && !(group && !*group) && !(host && !*host);
+}
+
 }  // namespace
 
 bool CreateFileLogger(const wchar_t* applicationName, const wchar_t* group, HMODULE module, const wchar_t* host,
                       CLoggingIf*& logger) {
-    if (logger || (group && !*group) || (host && !*host)) return false;
-    return OpenInto(new (std::nothrow) CLogging, applicationName, group, module, host, logger);
+    return CanTake(group, host, logger) &&
+           OpenInto(new (std::nothrow) CLogging, applicationName, group, module, host, logger);
+}
+
+bool CreateETWLogger(const wchar_t* applicationName, const wchar_t* group, HMODULE module, const wchar_t* host,
+                     CLoggingIf*& logger) {
+    return CanTake(group, host, logger) &&
+           OpenInto(new (std::nothrow) CETWLogging, applicationName, group, module, host, logger);
 }
 
 bool CDefaultLogBuilder::create(const wchar_t* group, HMODULE module, const wchar_t* host, DWORD mechanism,
@@ -56,16 +67,14 @@ bool CDefaultLogBuilder::create(const wchar_t* group, HMODULE module, const wcha
     return createWithConfig(nullptr, group, module, host, mechanism, logger, reader);
 }
 
-// The file logger when the caller, the reader or the logging key asks for it. Every other answer (a missing key
-// included) means the ETW logger, which this library does not have yet: no logger, and every site stays silent.
 bool CDefaultLogBuilder::createWithConfig(const wchar_t* applicationName, const wchar_t* group, HMODULE module,
                                           const wchar_t* host, DWORD mechanism, CLoggingIf*& logger,
                                           CConfigReaderIf* reader) {
-    if (mechanism != kFileMechanism) {
-        DWORD configured = 0;
-        if (!ConfiguredMechanism(reader, configured) || configured != kFileMechanism) return false;
-    }
-    return CreateFileLogger(applicationName, group, module, host, logger);
+    DWORD configured = 0;
+    const bool fileLogger =
+        mechanism == kFileMechanism || (ConfiguredMechanism(reader, configured) && configured == kFileMechanism);
+    return fileLogger ? CreateFileLogger(applicationName, group, module, host, logger)
+                      : CreateETWLogger(applicationName, group, module, host, logger);
 }
 
 }  // namespace ETWLogging

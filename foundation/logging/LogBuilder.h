@@ -1,6 +1,8 @@
 #pragma once
 // Builders make the process's logger once, at the first log call. The default builder chooses between the file
-// logger and the ETW logger; tests replace the builder (see LoggerTesting.h).
+// logger and the ETW logger: the file logger only when the caller passes mechanism 1 or "Logging Mechanism" of
+// HKLM "SOFTWARE\Torvex\Logging" (a scrambled record) reads 1; every other answer, a missing key or value
+// included, gives the ETW logger. Tests replace the builder (see LoggerTesting.h).
 #include "foundation/logging/LoggingIf.h"
 
 namespace ETWLogging {
@@ -40,5 +42,8 @@ public:
 // (null is fine), or the logger cannot be made or opened.
 bool CreateFileLogger(const wchar_t* applicationName, const wchar_t* group, HMODULE module, const wchar_t* host,
                       CLoggingIf*& logger);
+// The same for the ETW logger, whose failed openEx is tried once more as the default application (open).
+bool CreateETWLogger(const wchar_t* applicationName, const wchar_t* group, HMODULE module, const wchar_t* host,
+                     CLoggingIf*& logger);
 
 }  // namespace ETWLogging

@@ -79,10 +79,12 @@ logstreambuf::logstreambuf() {
 int logstreambuf::sync() {
     sputc(L'\0');
     const wchar_t* text = pbase();
-    if (stream_ && text) {
+    // A stream line registers the provider as every other log road does: a process whose lines are all stream
+    // lines must still be one that a trace controller can enable. A failed registration drops that one line.
+    if (stream_ && text && logger_ && logger_->registerProvider() == 0) {
         if (loggerEx_)
             loggerEx_->logText(stream_->severity, stream_->file, stream_->function, stream_->sourceLine, text);
-        else if (logger_)
+        else
             logger_->log(stream_->severity, stream_->file, stream_->function, stream_->sourceLine, L"%s", text);
     }
     pubseekpos(0, std::ios_base::in | std::ios_base::out);

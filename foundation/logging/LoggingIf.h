@@ -4,6 +4,7 @@
 // Slot order of the virtual operations is part of the contract (loggers and callers are built apart).
 #include <windows.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <string>
 
@@ -62,13 +63,13 @@ public:
                                  ...) = 0;
 };
 
-class CConfigListenerIf;
+class LoggingConfigListenerIf;
 struct EventRecord;
 
 class CLoggingIf_ex : public CLoggingIf {
 public:
     virtual DWORD openEx(const wchar_t* applicationName, const wchar_t* group, HMODULE module, const wchar_t* host,
-                         CConfigListenerIf* listener) = 0;
+                         LoggingConfigListenerIf* listener) = 0;
     virtual DWORD logText(DWORD severity, const wchar_t* file, const wchar_t* function, DWORD line,
                           const wchar_t* message) = 0;
     virtual DWORD writeEvent(DWORD severity, const wchar_t* file, const wchar_t* function, DWORD line,
@@ -117,7 +118,8 @@ public:
 #undef ETWLOGGING_FIXED_SEVERITY
 
 protected:
-    DWORD threshold_ = kSeverityNormal;
+    // Atomic: the ETW logger's threshold is also set from the system thread of its control callback.
+    std::atomic<DWORD> threshold_{kSeverityNormal};
 
 private:
     DWORD logFixed(DWORD severity, const wchar_t* file, const wchar_t* function, DWORD line, const wchar_t* format,

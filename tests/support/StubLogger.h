@@ -28,7 +28,7 @@ using StubLogger = StubLoggerCore<ETWLogging::CLoggingIf>;
 
 class StubExtendedLogger : public StubLoggerCore<ETWLogging::CLoggingIf_ex> {
 public:
-    DWORD openEx(const wchar_t*, const wchar_t*, HMODULE, const wchar_t*, ETWLogging::CConfigListenerIf*) override {
+    DWORD openEx(const wchar_t*, const wchar_t*, HMODULE, const wchar_t*, ETWLogging::LoggingConfigListenerIf*) override {
         return 0;
     }
     DWORD logText(DWORD, const wchar_t*, const wchar_t*, DWORD, const wchar_t*) override { return 0; }

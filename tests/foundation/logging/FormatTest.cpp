@@ -18,20 +18,35 @@ TEST(Format, LongTextIsMeasuredThenFormattedWhole) {
 
 TEST(Format, FormatIntoCutsAndAlwaysTerminates) {
     wchar_t buffer[5];
-    wmemset(buffer, L'#', 5);
-    auto into = [&buffer](const wchar_t* format, ...) {
+    bool cut = false;
+    auto into = [&buffer, &cut](const wchar_t* format, ...) {
+        wmemset(buffer, L'#', 5);
         va_list args;
         va_start(args, format);
-        const size_t n = Basalt::FormatInto(buffer, 5, format, args);
+        const size_t n = Basalt::FormatInto(buffer, 5, format, args, &cut);
         va_end(args);
         return n;
     };
-    EXPECT_EQ(4u, into(L"%s", L"abcdefgh"));
-    EXPECT_EQ(std::wstring(L"abcd"), buffer);
-    EXPECT_EQ(2u, into(L"%s", L"ab"));
-    EXPECT_EQ(std::wstring(L"ab"), buffer);
+    struct Case {
+        const wchar_t* text;
+        size_t written;
+        const wchar_t* kept;
+        bool cut;
+    } cases[] = {
+        {L"abcdefgh", 4, L"abcd", true},
+        {L"abcde", 4, L"abcd", true},  // one character too many
+        {L"abcd", 4, L"abcd", false},  // just fits beside its terminator
+        {L"ab", 2, L"ab", false},
+        {L"", 0, L"", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.written, into(L"%s", c.text)) << c.text;
+        EXPECT_EQ(std::wstring(c.kept), buffer) << c.text;
+        EXPECT_EQ(c.cut, cut) << c.text;
+    }
     EXPECT_EQ(0u, into(nullptr));
     EXPECT_EQ(std::wstring(L""), buffer);
+    EXPECT_FALSE(cut);
 }
 
 TEST(Format, NullFormatGivesEmptyText) {

@@ -52,6 +52,18 @@ TEST_F(LogStream, LineCarriesItsOwnSeverityAndSourcePosition) {
     }
 }
 
+// Every line asks the logger to register its provider first, as a log site does; a refusal drops that line.
+TEST_F(LogStream, LineRegistersTheProviderFirst) {
+    builder->kind = FakeBuilder::Kind::Extended;
+    LogLine(3, LOG_HERE) << L"registered";
+    EXPECT_EQ(1, journal.registerCalls);
+    journal.registerResult = ERROR_ACCESS_DENIED;
+    LogLine(3, LOG_HERE) << L"refused";
+    EXPECT_EQ(2, journal.registerCalls);
+    ASSERT_EQ(1u, journal.entries.size());
+    EXPECT_EQ(L"registered", journal.entries[0].message);
+}
+
 TEST_F(LogStream, ShorterLineCarriesNoRemainderOfALongerOne) {
     LogLine(3, LOG_HERE) << L"a much longer line of text";
     LogLine(3, LOG_HERE) << L"short";
