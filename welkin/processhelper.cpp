@@ -15,6 +15,14 @@ constexpr size_t kLongFolderChars = 261;
 
 }  // namespace
 
+std::wstring StartFolderForm(const std::wstring& folder) {
+    const bool driveLetter = folder.size() >= 3 && ((folder[0] >= L'A' && folder[0] <= L'Z') ||
+                                                    (folder[0] >= L'a' && folder[0] <= L'z'));
+    const bool absoluteDrivePath = driveLetter && folder[1] == L':' && folder[2] == L'\\';
+    if (!absoluteDrivePath || folder.find(L'/') != std::wstring::npos) return folder;
+    return L"\\\\?\\" + folder;
+}
+
 CQzProcessHelper::CQzProcessHelper() { api_.LoadFunctions(); }
 
 DWORD CQzProcessHelper::_CreateProcessAndWaitEx(const wchar_t* programPath, wchar_t* arguments,
@@ -34,7 +42,7 @@ DWORD CQzProcessHelper::_CreateProcessAndWaitEx(const wchar_t* programPath, wcha
     std::wstring longFolder;
     const wchar_t* currentFolder = nullptr;
     if (workingFolder && *workingFolder) {
-        longFolder = std::wstring(L"\\\\?\\") + workingFolder;
+        longFolder = StartFolderForm(workingFolder);
         if (longFolder.size() > kLongFolderChars - 1) {
             // A cut folder would name another folder: refuse the start instead.
             ETWLogging::LogLine(ETWLogging::kSeverityError, PROCESS_LOG_SITE(935))

@@ -58,6 +58,20 @@ std::wstring WorkingFolder(const std::wstring& curdir, const wchar_t* first, con
     return folder;
 }
 
+// "X:\" (also in its long-path form): without its backslash it would name the drive's current folder, which a
+// process cannot be started in.
+bool IsDriveRoot(const std::wstring& folder) {
+    const std::wstring drive = folder.compare(0, 4, L"\\\\?\\") == 0 ? folder.substr(4) : folder;
+    return drive.size() == 3 && drive[1] == L':' && drive[2] == L'\\' &&
+           ((drive[0] >= L'A' && drive[0] <= L'Z') || (drive[0] >= L'a' && drive[0] <= L'z'));
+}
+
+// The folder inside the quotes of /WorkingDir="...": a trailing backslash (only a drive root keeps one) is doubled,
+// so that it does not escape the closing quote for the installer's command-line parser.
+std::wstring QuotedFolderText(const std::wstring& folder) {
+    return !folder.empty() && folder.back() == L'\\' ? folder + L'\\' : folder;
+}
+
 // The name of subkey `index` (at most 520 characters); the registry's result.
 LONG SubkeyName(HKEY key, DWORD index, std::wstring& name) {
     wchar_t buffer[kSubkeyNameChars] = {};
@@ -157,10 +171,11 @@ int CwelkinModule::ApplyUserModeSettings(const wchar_t* userModeKey) {
         LogLine(kSeverityNormal, LOG_HERE) << L"cur dir is >> : " << folder.c_str();
         LogLine(kSeverityNormal, LOG_HERE) << L"Run command >> : " << command.c_str();
         LogLine(kSeverityNormal, LOG_HERE) << L"Arguments >> : " << arguments.c_str();
-        if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+        if (!IsDriveRoot(folder) && !folder.empty() && folder.back() == L'\\') folder.pop_back();
 
         std::wstring fullArguments = command.find(L"qzinst") != std::wstring::npos
-                                         ? Basalt::Format(L" /WorkingDir=\"%s\" %s", folder.c_str(), arguments.c_str())
+                                         ? Basalt::Format(L" /WorkingDir=\"%s\" %s", QuotedFolderText(folder).c_str(),
+                                                          arguments.c_str())
                                          : Basalt::Format(L" %s", arguments.c_str());
         LogLine(kSeverityInformation, LOG_HERE) << L" szFullArgsToRun : " << fullArguments.c_str();
         LogLine(kSeverityNormal, LOG_HERE) << L"Wait >> : " << wait;
@@ -217,7 +232,12 @@ void CwelkinModule::DeleteAlternareUserModeSettings(const wchar_t* userModeKey) 
             return;
         }
         const std::wstring path = SubkeyPath(userModeKey, name.c_str());
-        if (path.empty()) continue;
+        if (path.empty()) {
+            LogLine(kSeverityNormal, LOG_HERE)
+                << L"CwelkinModule::DeleteAlternareUserModeSettings::Skipping registry key with too long a path : "
+                << name.c_str();
+            continue;
+        }
         const std::wstring command = ReadText(path, L"runcmd", kRunCommandBytes);
         if (command.empty()) {
             LogLine(kSeverityNormal, LOG_HERE) << L"CwelkinModule::DeleteAlternareUserModeSettings::No action for >> : "

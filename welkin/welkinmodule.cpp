@@ -67,6 +67,12 @@ DWORD WriteDword(const wchar_t* key, const wchar_t* name, DWORD value, DWORD fla
                        sizeof value, flags);
 }
 
+// A language name must name one subfolder of an application folder: an empty name, "." or ".." or a name with a
+// separator would make the clean-up remove the application folder itself or something outside it.
+bool IsLanguageFolderName(const std::wstring& name) {
+    return !name.empty() && name != L"." && name != L".." && name.find_first_of(L"\\/") == std::wstring::npos;
+}
+
 std::wstring ShellFolder(int csidl) {
     wchar_t folder[MAX_PATH] = {};
     if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, folder))) return std::wstring();
@@ -310,8 +316,9 @@ DWORD CwelkinModule::RemoveUnwantedJXVLangPacks() {
     }
     LOG_AT(kSeverityNormal, L"Remove torvex language packs");
 
-    wchar_t langPacks[650] = {};
-    DWORD size = sizeof langPacks - sizeof(wchar_t);
+    // The whole 1300 bytes, and room for a terminator after them.
+    wchar_t langPacks[651] = {};
+    DWORD size = 1300;
     QzRegReadValueExW(HKEY_LOCAL_MACHINE, Key(kKeyLangList), L"LangPacks", nullptr,
                       reinterpret_cast<BYTE*>(langPacks), &size, 0);
     LogLine(kSeverityInformation, LOG_HERE) << L"Langauge packs = " << langPacks;
@@ -348,6 +355,11 @@ DWORD CwelkinModule::RemoveUnwantedJXVLangPacks() {
         }
         if (!*folder) continue;
         for (const std::wstring& language : languages) {
+            if (!IsLanguageFolderName(language)) {
+                LogLine(kSeverityNormal, LOG_HERE) << L"Skipping language pack name that is not a folder name : "
+                                                   << language.c_str();
+                continue;
+            }
             if (EqualsIgnoringAsciiCase(language.c_str(), activeLanguage)) {
                 LogLine(kSeverityNormal, LOG_HERE) << L"Active langauge detected and the lcid is " << activeLanguage;
                 continue;

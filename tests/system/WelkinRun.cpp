@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include "foundation/basalt/IniReader.h"
 #include "foundation/basalt/RegValueCodec.h"
 #include "tests/foundation/trust/TrustTestFiles.h"
 #include "tests/support/ScrambledRecord.h"
@@ -18,6 +19,12 @@ std::wstring CommonFilesFolder() {
     wchar_t folder[MAX_PATH] = {};
     SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES_COMMON, nullptr, SHGFP_TYPE_CURRENT, folder);
     return folder;
+}
+
+std::wstring LogsRoot() {
+    wchar_t folder[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
+    return std::wstring(folder) + L"\\Torvex\\QZLOGS";
 }
 
 void Copy(const char* linuxPath, const std::wstring& target) {
@@ -52,6 +59,7 @@ void WelkinRun::TearDown() {
     ScratchRegistry::Wipe(HKEY_LOCAL_MACHINE, kUninstallKVR, RegView::Wow32);
     ScratchRegistry::Wipe(HKEY_LOCAL_MACHINE, kUninstallKVR, RegView::Wow64);
     testsupport::TempFolder::RemoveTree(programFolder_);
+    testsupport::TempFolder::RemoveTree(LogsRoot());
     DeleteFileW(commandJournal_.c_str());
     DeleteFileW(utilityJournal_.c_str());
     validation_.reset();
@@ -72,6 +80,30 @@ void WelkinRun::InstallUtilityDouble(bool signedBuild) {
     const std::wstring build = signedBuild ? trusttest::SignedFolder(L"good") + L"\\QzUtil.dll"
                                            : testsupport::WindowsPathOf(QZUTIL_UNSIGNED_DLL);
     ASSERT_TRUE(CopyFileW(build.c_str(), (programFolder_ + L"\\QzUtil.dll").c_str(), FALSE)) << GetLastError();
+}
+
+void WelkinRun::LogToFile() {
+    SetRecordDword(L"SOFTWARE\\Torvex\\Logging", L"Logging Mechanism", 1);
+    const int created = SHCreateDirectoryExW(nullptr, LogsRoot().c_str(), nullptr);
+    ASSERT_TRUE(created == ERROR_SUCCESS || created == ERROR_ALREADY_EXISTS) << created;
+    Basalt::CObfuscatedIniReader global;
+    global.Load(LogsRoot() + L"\\log.ini");
+    ASSERT_TRUE(global.SetDWORD(L"Config", L"Severity", 1));
+    ASSERT_TRUE(global.SetDWORD(L"Config", L"Options", 4 | 8 | 16 | 32));
+}
+
+std::vector<std::wstring> WelkinRun::LogLines() const {
+    const std::string bytes = testsupport::TempFolder::ReadAll(LogsRoot() + L"\\welkin\\welkin\\welkin000.log");
+    std::wstring text;
+    for (size_t at = 2; at + 1 < bytes.size(); at += 2)
+        text += static_cast<wchar_t>(static_cast<BYTE>(bytes[at]) | (static_cast<BYTE>(bytes[at + 1]) << 8));
+    std::vector<std::wstring> lines;
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = text.find(L"\r\n", at);
+        lines.push_back(text.substr(at, end == std::wstring::npos ? std::wstring::npos : end - at));
+        at = end == std::wstring::npos ? text.size() : end + 2;
+    }
+    return lines;
 }
 
 std::vector<std::string> WelkinRun::UtilityCalls() const { return testsupport::ReadJournalLines(utilityJournal_); }

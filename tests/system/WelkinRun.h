@@ -62,6 +62,11 @@ protected:
     void InstallTelemetryService(const std::map<std::wstring, std::wstring>& settings = {});
     const testsupport::TelemetryServiceDouble& Telemetry() const { return telemetry_; }
 
+    // welkin logs through the file logger at every severity, each line with its file, line and function fields.
+    void LogToFile();
+    // The lines of welkin's log file, without their line ends.
+    std::vector<std::wstring> LogLines() const;
+
     // Readback: empty when absent or unreadable.
     std::optional<DWORD> RecordDword(const std::wstring& key, const wchar_t* name) const;
     std::optional<DWORD> Dword(const std::wstring& key, const wchar_t* name) const;

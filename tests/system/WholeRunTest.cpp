@@ -12,6 +12,7 @@ std::string Narrow(const std::wstring& text) { return std::string(text.begin(), 
 
 constexpr DWORD kEFail = 0x80004005;
 constexpr DWORD kAnotherInstance = 259;
+constexpr wchar_t kRegExe[] = L"C:\\windows\\system32\\reg.exe";
 
 
 TEST_F(WelkinRun, RunFlagThatIsNotARecordOfOneSkipsTheRun) {
@@ -22,6 +23,22 @@ TEST_F(WelkinRun, RunFlagThatIsNotARecordOfOneSkipsTheRun) {
     EXPECT_EQ(0u, RecordDword(kHalvardOem, L"DisableServices").value_or(99));
     EXPECT_FALSE(RecordDword(kKVROem, L"DisableServices").has_value());
     EXPECT_EQ(1u, Dword(kHalvardOem, L"OEMMgr").value_or(0));  // untouched
+}
+
+TEST_F(WelkinRun, EntryLinesNameTheProgramEntryAndItsFile) {
+    LogToFile();
+    SetRecordDword(kHalvardOem, L"OEMMgr", 1);
+    EXPECT_EQ(0u, RunWelkin());
+    const auto lines = LogLines();
+    for (const wchar_t* message : {L"GetModuleFileName: ", L"Version: 1.0.0.1", L"Execute welkin main logic"}) {
+        SCOPED_TRACE(Narrow(message));
+        const auto line = std::find_if(lines.begin(), lines.end(), [&](const std::wstring& text) {
+            return text.find(message) != std::wstring::npos;
+        });
+        ASSERT_NE(lines.end(), line);
+        EXPECT_NE(std::wstring::npos, line->find(L"[" + std::wstring(32, L' ') + L"wWinMain()]")) << Narrow(*line);
+        EXPECT_NE(std::wstring::npos, line->find(L"[          welkin.cpp:")) << Narrow(*line);
+    }
 }
 
 TEST_F(WelkinRun, AbsentOrZeroRunFlagGivesEFail) {
@@ -136,6 +153,21 @@ TEST_F(WelkinRun, WorkingFolderTextIsNeverAFormat) {
     EXPECT_NE(std::string::npos, CommandStarts()[0].folder.find("w%d%x%n"));
 }
 
+// A drive root keeps its backslash: the installer is started in C:\ and told C:\ (the backslash doubled before the
+// closing quote), and the command is retired instead of failing at every start.
+TEST_F(WelkinRun, CommandWithADriveRootAsWorkingFolderStartsThereAndIsRetired) {
+    const std::wstring installer = Scratch().File(L"qzinst_setup.exe");
+    ASSERT_TRUE(CopyFileW(CommandDouble().c_str(), installer.c_str(), FALSE));
+    SetRecordDword(kHalvardOem, L"OEMMgr", 1);
+    AddCommand(kHalvardUserMode, L"root", L"--exit 0", 0, true, L"C:\\");
+    SetRecordString(std::wstring(kHalvardUserMode) + L"\\root", L"runcmd", installer);
+    EXPECT_EQ(0u, RunWelkin());
+    ASSERT_EQ(1u, CommandStarts().size());
+    EXPECT_EQ("C:\\", CommandStarts()[0].folder);
+    EXPECT_EQ(" /WorkingDir=\"C:\\\\\" --exit 0", CommandStarts()[0].commandLine);
+    EXPECT_FALSE(KeyExists(std::wstring(kHalvardUserMode) + L"\\root"));
+}
+
 TEST_F(WelkinRun, CommandWithoutWorkingFolderStarts) {
     SetRecordDword(kHalvardOem, L"OEMMgr", 1);
     AddCommand(kHalvardUserMode, L"nodir", L"--exit 0", 0, true);
@@ -145,28 +177,65 @@ TEST_F(WelkinRun, CommandWithoutWorkingFolderStarts) {
 }
 
 TEST_F(WelkinRun, SubkeyTooLongForACommandPathIsSkipped) {
-    SetRecordDword(kHalvardOem, L"OEMMgr", 1);
-    const std::wstring longName(230, L'n');
-    AddCommand(kHalvardUserMode, longName, L"--exit 0", 2, true);
-    const std::wstring key = std::wstring(kHalvardUserMode) + L"\\" + longName;
-    auto rawCount = [&key] {
-        DWORD type = 0;
-        std::vector<BYTE> data;
-        testsupport::ScratchRegistry::Read(HKEY_LOCAL_MACHINE, key, L"bootcount", type, data);
-        return data;
+    struct Case {
+        const wchar_t* userModeKey;
+        const wchar_t* logged;  // the start of the walk's line
     };
-    const std::vector<BYTE> before = rawCount();
-    ASSERT_FALSE(before.empty());
-    EXPECT_EQ(0u, RunWelkin());
+    // The own family's walk and the other family's walk (which only deletes) both skip it and say so.
+    const Case cases[] = {
+        {kHalvardUserMode, L"Skipping registry key with too long a path : "},
+        {kKVRUserMode,
+         L"CwelkinModule::DeleteAlternareUserModeSettings::Skipping registry key with too long a path : "}};
+    const std::wstring longName(230, L'n');
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.userModeKey));
+        LogToFile();
+        SetRecordDword(kHalvardOem, L"OEMMgr", 1);
+        AddCommand(c.userModeKey, longName, L"--exit 0", 2, true);
+        const std::wstring key = std::wstring(c.userModeKey) + L"\\" + longName;
+        auto rawCount = [&key] {
+            DWORD type = 0;
+            std::vector<BYTE> data;
+            testsupport::ScratchRegistry::Read(HKEY_LOCAL_MACHINE, key, L"bootcount", type, data);
+            return data;
+        };
+        const std::vector<BYTE> before = rawCount();
+        ASSERT_FALSE(before.empty());
+        EXPECT_EQ(0u, RunWelkin());
+        EXPECT_TRUE(CommandStarts().empty());
+        EXPECT_TRUE(KeyExists(key));
+        EXPECT_EQ(before, rawCount());  // neither counted down nor read under a cut path
+        HKEY userMode = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, c.userModeKey, 0, KEY_READ, &userMode));
+        DWORD subkeys = 0;
+        RegQueryInfoKeyW(userMode, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr);
+        RegCloseKey(userMode);
+        EXPECT_EQ(1u, subkeys);  // no key made under a shortened name
+        const auto lines = LogLines();
+        const std::wstring logged = std::wstring(c.logged) + longName;
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::wstring& line) {
+            return line.size() >= logged.size() &&
+                   line.compare(line.size() - logged.size(), logged.size(), logged) == 0;
+        }));
+        ResetMachine();
+    }
+}
+
+// A command deletes the next one's key while the walk is under way: the walk ends early, and the start that
+// completes the OOBE work still asks for another start, for the commands it could not see.
+TEST_F(WelkinRun, ACommandWalkCutShortAsksForAnotherStart) {
+    SetRecordDword(kHalvardOem, L"OEMMgr", 1);
+    const std::wstring first = std::wstring(kHalvardUserMode) + L"\\a_first";
+    SetRecordString(first, L"runcmd", kRegExe);
+    SetRecordString(first, L"cmdargs", L"delete HKLM\\" + std::wstring(kHalvardUserMode) + L"\\b_second /f");
+    SetRecordDword(first, L"wait", 1);
+    AddCommand(kHalvardUserMode, L"b_second", L"--exit 0", 0, true);
+    EXPECT_EQ(1u, RunWelkin());
+    EXPECT_FALSE(KeyExists(first));
+    EXPECT_FALSE(KeyExists(std::wstring(kHalvardUserMode) + L"\\b_second"));
     EXPECT_TRUE(CommandStarts().empty());
-    EXPECT_EQ(before, rawCount());  // neither counted down nor read under a cut path
-    HKEY userMode = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, kHalvardUserMode, 0, KEY_READ, &userMode));
-    DWORD subkeys = 0;
-    RegQueryInfoKeyW(userMode, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
-                     nullptr, nullptr);
-    RegCloseKey(userMode);
-    EXPECT_EQ(1u, subkeys);  // no key made under a shortened name
+    EXPECT_EQ(1u, RecordDword(kHalvardOem, L"OEMMgr").value_or(99));
 }
 
 TEST_F(WelkinRun, OtherFamilysCommandsAreDeletedUnrun) {
@@ -208,7 +277,11 @@ TEST_F(WelkinRun, SecondInstanceReturnsAtOnce) {
     ASSERT_TRUE(first->Started());
     for (int i = 0; i < 1200 && CommandStarts().empty(); ++i) Sleep(25);
     ASSERT_EQ(1u, CommandStarts().size()) << "the first instance never started its command";
+    SetRecordDword(kHalvardOem, L"DisableServices", 7);
     EXPECT_EQ(kAnotherInstance, RunWelkin());
+    // The second start still ran its closing steps, while the first is still waiting for its command.
+    ASSERT_FALSE(Dword(kHalvardOem, L"OOBEDone").has_value()) << "the first instance finished too early to tell";
+    EXPECT_EQ(0u, RecordDword(kHalvardOem, L"DisableServices").value_or(99));
     EXPECT_EQ(0u, first->Wait().exitCode);
     EXPECT_EQ(1u, CommandStarts().size());
 }
@@ -237,8 +310,6 @@ TEST_F(WelkinRun, FactoryModeRemovesLanguagePacks) {
         ResetMachine();
     }
 }
-
-constexpr wchar_t kRegExe[] = L"C:\\windows\\system32\\reg.exe";
 
 TEST_F(WelkinRun, RetryTaskIsDeletedAfterAnOrdinaryRun) {
     InstallUtilityDouble();

@@ -87,6 +87,27 @@ TEST_F(ProcessHelper, GivenWorkingFolderIsPassedInItsLongPathForm) {
     EXPECT_NE(std::string::npos, seen.find(expectedTail)) << seen;
 }
 
+// Only an absolute drive path written with backslashes gets the long-path prefix: the prefix would stop the system
+// from repairing any other form, and a prefixed folder that is not absolute is refused (267).
+TEST(StartFolderForm, PrefixOnlyAbsoluteDrivePathsWithBackslashes) {
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"C:\\X", L"\\\\?\\C:\\X"},
+        {L"C:\\", L"\\\\?\\C:\\"},
+        {L"d:\\a b\\c", L"\\\\?\\d:\\a b\\c"},
+        {L"C:", L"C:"},
+        {L"C:X", L"C:X"},
+        {L"work", L"work"},
+        {L"..\\work", L"..\\work"},
+        {L"\\work", L"\\work"},
+        {L"C:/X", L"C:/X"},
+        {L"C:\\X/Y", L"C:\\X/Y"},
+        {L"\\\\server\\share", L"\\\\server\\share"},
+        {L"\\\\?\\C:\\X", L"\\\\?\\C:\\X"},
+        {L"1:\\X", L"1:\\X"},
+    };
+    for (const auto& [given, form] : cases) EXPECT_EQ(std::wstring(form), StartFolderForm(given)) << given;
+}
+
 TEST_F(ProcessHelper, EmptyWorkingFolderStartsInTheCallersFolder) {
     wchar_t own[MAX_PATH] = {};
     GetCurrentDirectoryW(MAX_PATH, own);
