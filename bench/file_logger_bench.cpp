@@ -23,7 +23,7 @@ double Median(std::vector<double> values) {
 
 // The line the logger writes for the message with the default Options and no module: head, tag, message.
 std::wstring SameLine(const std::wstring& message) {
-    return L"12/10/2026 01:05:09 PM -- (Information) [file_logger_ben] " + message + L"\r\n";
+    return L"12/10/2026 01:05:09 PM$ -- (Information)$ [file_logger_ben]$ " + message + L"\r\n";
 }
 
 void DirectWrite(const std::wstring& path, const std::wstring& line) {

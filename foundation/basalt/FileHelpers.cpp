@@ -26,8 +26,9 @@ std::wstring FullPathOf(const std::wstring& path) {
     }
 }
 
-// A drive root ("C:", "C:\") or a share root ("\\server\share"), however it is spelled.
-bool IsRootPath(const std::wstring& path) {
+}  // namespace
+
+bool IsDriveOrShareRoot(const std::wstring& path) {
     std::wstring work = path;
     if (HasLongPathPrefix(work)) {
         work.erase(0, kLongPathPrefixLength);
@@ -43,6 +44,8 @@ bool IsRootPath(const std::wstring& path) {
     }
     return false;
 }
+
+namespace {
 
 bool IsDotName(const std::wstring& name) { return name == L"." || name == L".."; }
 
@@ -78,7 +81,7 @@ bool DeleteMatchingFiles(const wchar_t* pattern, bool recurse) {
     const size_t lastSlash = text.rfind(L'\\');
     if (lastSlash == std::wstring::npos || lastSlash + 1 == text.size()) return false;
     const std::wstring folder = text.substr(0, lastSlash + 1);
-    if (recurse && IsRootPath(folder)) return false;
+    if (recurse && IsDriveOrShareRoot(folder)) return false;
 
     WIN32_FIND_DATAW found;
     FindHandle search(FindFirstFileW(pattern, &found));
@@ -146,7 +149,8 @@ DWORD CreateFolderRecursive(const std::wstring& path) {
     }
     if (!CreateDirectoryW(path.c_str(), nullptr)) {
         const DWORD code = GetLastError();
-        if (code != ERROR_ALREADY_EXISTS) return code;
+        // Something already there is only a success when it is a folder: a file in its place is no folder.
+        if (code != ERROR_ALREADY_EXISTS || !IsDirectory(path.c_str())) return code;
     }
     return 0;
 }

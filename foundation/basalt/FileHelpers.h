@@ -25,8 +25,13 @@ bool DeleteMatchingFiles(const wchar_t* pattern, bool recurse);
 // with a backslash but no drive is taken from the current drive's root). error (when given): 0 on creation, 183
 // when the folder existed (still true), 87 for a null or empty path, else the code of CreateDirectoryW.
 bool CreateFolderPath(const wchar_t* path, DWORD* error);
-// Creates the parents first, then the folder; 0 when it exists afterwards (or the path has no backslash at all).
+// Creates the parents first, then the folder; 0 when it is a folder afterwards (or the path has no backslash at
+// all). A file where a folder should be gives 183.
 DWORD CreateFolderRecursive(const std::wstring& path);
+
+// Whether the path, made absolute, is a drive root ("C:\", "C:\x\..", "\\?\C:\") or a share root
+// ("\\server\share"): the recursive deletes refuse to work on these.
+bool IsDriveOrShareRoot(const std::wstring& path);
 
 // Deletes a folder with everything in it. False when anything was left.
 bool RemoveFolderTree(const wchar_t* folder);

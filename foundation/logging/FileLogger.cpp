@@ -340,17 +340,17 @@ DWORD CLogging::formatLine(const wchar_t* file, const wchar_t* function, DWORD l
     SYSTEMTIME now;
     clock_(&now);
     const WORD hour = now.wHour == 0 ? 12 : now.wHour > 12 ? now.wHour - 12 : now.wHour;
-    const std::wstring time = Bounded(L"%02hu/%02hu/%hu %02hu:%02hu:%02hu %s", now.wMonth, now.wDay, now.wYear, hour,
+    const std::wstring time = Bounded(L"%02hu/%02hu/%hu %02hu:%02hu:%02hu %s$", now.wMonth, now.wDay, now.wYear, hour,
                                       now.wMinute, now.wSecond, now.wHour < 12 ? L"AM" : L"PM");
-    text = Bounded(L"%s -- (%s)", time.c_str(), severityName);
+    text = Bounded(L"%s -- (%s)$", time.c_str(), severityName);
     if ((options_ & kOptionTag) && !imageName_.empty())
-        text += L" " + Bounded(L"[%s]", Field(imageName_.c_str(), kTagWidth).c_str());
+        text += L" " + Bounded(L"[%s]$", Field(imageName_.c_str(), kTagWidth).c_str());
     if (options_ & kOptionProcessThread)
-        text += L" " + Bounded(L"[PID:%5lu TID:%5lu]", processId_, GetCurrentThreadId());
+        text += L" " + Bounded(L"[PID:%5lu TID:%5lu]$", processId_, GetCurrentThreadId());
     if ((options_ & kOptionFileLine) && file && *file)
-        text += L" " + Bounded(L"[%s:%5d]", Field(SourceBaseName(file), kFileWidth).c_str(), line);
+        text += L" " + Bounded(L"[%s:%5d]$", Field(SourceBaseName(file), kFileWidth).c_str(), line);
     if ((options_ & kOptionFunction) && function && *function)
-        text += L" " + Bounded(L"[%s()]", Field(function, kFunctionWidth).c_str());
+        text += L" " + Bounded(L"[%s()]$", Field(function, kFunctionWidth).c_str());
     text += L" ";
     text += message;
     if (text.back() != L'\n') text += L"\r\n";
@@ -360,7 +360,8 @@ DWORD CLogging::formatLine(const wchar_t* file, const wchar_t* function, DWORD l
 DWORD CLogging::logString(const wchar_t* file, const wchar_t* function, DWORD line, DWORD severity,
                           const wchar_t* message) {
     std::lock_guard<std::mutex> guard(lock_);
-    if (folderState_ == FolderState::Failed) return ERROR_INVALID_PARAMETER;
+    // Before open there is no folder to check: a line then must not decide the folder check for good.
+    if (!open_ || folderState_ == FolderState::Failed) return ERROR_INVALID_PARAMETER;
     // Disabled: silent for every road into the logger, not only for the sites that ask first.
     if (enabled_ == 0) return 0;
     if (!folderReady() || !message || !*message) return ERROR_INVALID_PARAMETER;

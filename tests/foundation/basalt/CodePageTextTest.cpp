@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "tests/support/GuardedBytes.h"
+
 namespace {
 
 // Explicit code pages keep these cases independent of the locale the test runs in.
@@ -68,15 +70,18 @@ TEST(AnsiToWide, Codes) {
 }
 
 TEST(BoundedConversion, StopsAtTheGivenLength) {
+    // The given characters end where readable memory ends: reading past them crashes.
+    const testsupport::GuardedBytes narrow(std::string("abc"));
     wchar_t wide[8];
     DWORD count = 8;
-    ASSERT_EQ(0u, Basalt::AnsiToWideBounded(kWestern, "abcXYZ", 3, wide, &count));
+    ASSERT_EQ(0u, Basalt::AnsiToWideBounded(kWestern, narrow.as<const char>(), 3, wide, &count));
     EXPECT_EQ(4u, count);
     EXPECT_EQ(std::wstring(L"abc"), std::wstring(wide));
 
+    const testsupport::GuardedBytes widened(L"abc", 3 * sizeof(wchar_t));
     char ansi[8];
     count = 8;
-    ASSERT_EQ(0u, Basalt::WideToAnsiBounded(kWestern, L"abcXYZ", 3, ansi, &count));
+    ASSERT_EQ(0u, Basalt::WideToAnsiBounded(kWestern, widened.as<const wchar_t>(), 3, ansi, &count));
     EXPECT_EQ(4u, count);
     EXPECT_EQ(std::string("abc"), std::string(ansi));
 }

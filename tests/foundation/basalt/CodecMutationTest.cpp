@@ -4,6 +4,7 @@
 #include "foundation/basalt/RegValueCodec.h"
 #include "foundation/basalt/RegistryRecord.h"
 #include "tests/foundation/basalt/GoldenRecords.h"
+#include "tests/support/GuardedBytes.h"
 #include "tests/support/ScratchRegistry.h"
 
 #include <gtest/gtest.h>
@@ -111,7 +112,7 @@ TEST(CodecMutation, DecoderAcceptsOnlyValidRecords) {
     for (int n = 0; n < kRecordsPerTarget; ++n) {
         const Bytes record = mutator.Next();
         const bool valid = IsValidRecord(record);
-        Bytes copy = record;
+        testsupport::GuardedBytes copy(record);  // an over-read of the record crashes
         const std::size_t room = mutator.Below(120);
         Bytes data(room + kGuard, 0xAB);
         DWORD size = static_cast<DWORD>(room), type = 0;

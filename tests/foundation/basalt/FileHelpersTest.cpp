@@ -97,11 +97,15 @@ TEST(CreateFolderPathTest, CreatesMissingParentsAndReportsExisting) {
     EXPECT_FALSE(Basalt::CreateFolderPath(L"", &error));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), error);
 
-    // A file in the way: the code of CreateDirectoryW comes back.
+    // A file where the folder or one of its parents should be is no folder: 183 comes back with false, in either
+    // form of the path.
     temp.Write(L"blocker", "x");
-    EXPECT_FALSE(Basalt::CreateFolderPath(temp.File(L"blocker\\below").c_str(), &error));
-    EXPECT_NE(0u, error);
-    EXPECT_NE(static_cast<DWORD>(ERROR_ALREADY_EXISTS), error);
+    for (const std::wstring& path : {temp.File(L"blocker"), L"\\\\?\\" + temp.File(L"blocker"),
+                                     temp.File(L"blocker\\below")}) {
+        EXPECT_FALSE(Basalt::CreateFolderPath(path.c_str(), &error));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), error);
+        EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), Basalt::CreateFolderRecursive(path));
+    }
 }
 
 TEST(CreateFolderPathTest, RelativePathsAreAnchoredOnTheCurrentFolderOrItsDrive) {
@@ -203,8 +207,31 @@ TEST(DeleteMatchingFilesTest, RefusesPatternsWithoutAFolderOrWithoutMatches) {
     EXPECT_TRUE(Exists(temp.File(L"x.log")));
 }
 
+// Every spelling of a root, judged without deleting anything.
+TEST(IsDriveOrShareRootTest, KnowsRootsHoweverTheyAreSpelled) {
+    const std::pair<const wchar_t*, bool> cases[] = {
+        {L"C:\\", true},
+        {L"c:\\", true},
+        {L"C:\\\\", true},
+        {L"\\\\?\\C:\\", true},
+        {L"C:\\x\\..", true},
+        {L"C:\\x\\..\\", true},
+        {L"\\", true},  // the current drive's root
+        {L"\\\\server\\share", true},
+        {L"\\\\server\\share\\", true},
+        {L"\\\\server", true},
+        {L"\\\\?\\UNC\\server\\share", true},
+        {L"C:\\x", false},
+        {L"\\\\?\\C:\\x", false},
+        {L"\\\\server\\share\\x", false},
+        {L"C:\\x\\y\\..", false},
+    };
+    for (const auto& [path, root] : cases) EXPECT_EQ(root, Basalt::IsDriveOrShareRoot(path)) << path;
+}
+
 // A recursive delete whose folder part is a drive root is refused however the root is spelled; the pattern only
-// matches a folder of this test, so a regression removes nothing else.
+// matches a folder of this test, so a regression removes nothing else. The deletes are never pointed at a real
+// root itself: a regression there would wipe the drive and every host folder linked into it.
 TEST(DeleteMatchingFilesTest, RecursiveDeleteRefusesADriveRoot) {
     const std::wstring name = L"wt_root_guard_" + std::to_wstring(GetCurrentProcessId());
     ASSERT_TRUE(CreateDirectoryW((L"C:\\" + name).c_str(), nullptr));
@@ -214,8 +241,6 @@ TEST(DeleteMatchingFilesTest, RecursiveDeleteRefusesADriveRoot) {
         EXPECT_FALSE(Basalt::DeleteMatchingFiles(pattern.c_str(), true));
         EXPECT_TRUE(Exists(L"C:\\" + name + L"\\sub"));
     }
-    EXPECT_FALSE(Basalt::RemoveFolderTree(L"C:\\"));
-    EXPECT_FALSE(Basalt::RemoveFolderTree(L"C:"));
     // Without recurse a root folder part is fine: the folder found is left alone.
     EXPECT_TRUE(Basalt::DeleteMatchingFiles((L"C:\\" + name).c_str(), false));
     EXPECT_TRUE(Exists(L"C:\\" + name + L"\\sub"));

@@ -11,6 +11,7 @@
 #include "foundation/basalt/Md5.h"
 #include "foundation/basalt/RecordCipher.h"
 #include "foundation/basalt/RecordKeys.h"
+#include "tests/support/GuardedBytes.h"
 #include "tests/support/TempFolder.h"
 
 using Basalt::CObfuscatedIniReader;
@@ -345,7 +346,8 @@ TEST(IniRecordCoderTest, EncodeAndDecodeCodes) {
         SCOPED_TRACE(c.what);
         IniRecordHeader copy = header;
         Bytes plain(8, 0xEE);
-        EXPECT_EQ(c.code, CObfuscatedIniReader::DecodeRecord(c.data.data(), c.length,
+        const testsupport::GuardedBytes data(c.data);  // reading past the payload crashes
+        EXPECT_EQ(c.code, CObfuscatedIniReader::DecodeRecord(data.data(), c.length,
                                                              c.withOutput ? plain.data() : nullptr, c.outSize, copy));
         EXPECT_EQ(Bytes(16, 0), Bytes(copy.digest, copy.digest + 16));
         if (c.code == 0 && c.withOutput) {

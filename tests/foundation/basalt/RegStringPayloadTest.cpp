@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/GuardedBytes.h"
+
 namespace {
 
 constexpr UINT kWestern = 1252;
@@ -15,10 +17,12 @@ struct Widened {
     std::wstring text;  // the whole buffer
 };
 
+// The payload's `length` bytes end where readable memory ends: reading past them crashes.
 Widened Widen(bool multi, const std::string& stored, DWORD length, DWORD room, bool withBuffer = true) {
     std::wstring buffer(room / 2 + 4, L'#');  // '#' past the room shows writes beyond it
     DWORD size = room;
-    const DWORD rc = Basalt::WidenStringPayload(kWestern, multi, stored.data(), length,
+    const testsupport::GuardedBytes payload(stored.data(), length);
+    const DWORD rc = Basalt::WidenStringPayload(kWestern, multi, payload.as<const char>(), length,
                                                 withBuffer ? reinterpret_cast<BYTE*>(buffer.data()) : nullptr, &size);
     return {rc, size, buffer};
 }

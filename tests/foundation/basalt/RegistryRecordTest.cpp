@@ -1,6 +1,7 @@
 #include "foundation/basalt/RegistryRecord.h"
 
 #include "tests/foundation/basalt/GoldenRecords.h"
+#include "tests/support/GuardedBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -30,8 +31,10 @@ const Known kKnown[] = {
     {"multi-string", golden::kMultiStringRecord, REG_MULTI_SZ, {'a', 'b', 0, 'c', 'd', 0, 0}},
 };
 
-DWORD Decode(Bytes record, DWORD* type, BYTE* data, DWORD* size) {
-    return DecodeRegRecord(record.data(), static_cast<DWORD>(record.size()), type, data, size);
+// The record ends where readable memory ends: a decoder that reads past it crashes.
+DWORD Decode(const Bytes& record, DWORD* type, BYTE* data, DWORD* size) {
+    testsupport::GuardedBytes guarded(record);
+    return DecodeRegRecord(guarded.data(), static_cast<DWORD>(guarded.size()), type, data, size);
 }
 
 TEST(RegistryRecord, EncodesKnownRecords) {
@@ -75,14 +78,14 @@ TEST(RegistryRecord, AnyChangedOrAddedByteIsRefused) {
         SCOPED_TRACE(known.name);
         for (std::size_t at = 0; at < known.record.size(); ++at) {
             for (BYTE flip : {0x01, 0x80, 0xFF}) {
-                Bytes record = known.record;
-                record[at] ^= flip;
+                testsupport::GuardedBytes record(known.record);
+                record.data()[at] ^= flip;
                 DWORD size = 64;
                 BYTE data[64];
                 EXPECT_EQ(13u, DecodeRegRecord(record.data(), static_cast<DWORD>(record.size()), nullptr, data,
                                                &size))
                     << "byte " << at;
-                EXPECT_EQ(Bytes(16, 0), Bytes(record.begin() + 16, record.begin() + 32));
+                EXPECT_EQ(Bytes(16, 0), Bytes(record.data() + 16, record.data() + 32));
             }
         }
         Bytes longer = known.record;
@@ -108,11 +111,11 @@ TEST(RegistryRecord, HeaderChecksBehindAValidDigest) {
 }
 
 TEST(RegistryRecord, ShortRecordsAreRefusedUntouched) {
-    Bytes record(golden::kDwordRecord.begin(), golden::kDwordRecord.begin() + 31);
-    const Bytes before = record;
+    const Bytes before(golden::kDwordRecord.begin(), golden::kDwordRecord.begin() + 31);
+    testsupport::GuardedBytes record(before);
     DWORD size = 4;
     EXPECT_EQ(13u, DecodeRegRecord(record.data(), 31, nullptr, nullptr, &size));
-    EXPECT_EQ(before, record);
+    EXPECT_EQ(before, Bytes(record.data(), record.data() + 31));
     EXPECT_EQ(13u, DecodeRegRecord(record.data(), 0, nullptr, nullptr, &size));
     EXPECT_EQ(87u, DecodeRegRecord(nullptr, 36, nullptr, nullptr, &size));
 }

@@ -38,11 +38,13 @@ std::vector<std::wstring> LinesOf(const std::wstring& path) {
 
 // "line <n> of run <tag>" -> n, or -1.
 int LineNumber(const std::wstring& line, const std::wstring& tag) {
-    const size_t at = line.find(L" -- (Error) line ");
+    const std::wstring marker = L" -- (Error)$ line ";
+    const size_t at = line.find(marker);
     if (at == std::wstring::npos) return -1;
     size_t end = 0;
-    const int number = std::stoi(line.substr(at + 17), &end);
-    return line.compare(at + 17 + end, 8 + tag.size(), L" of run " + tag) == 0 ? number : -1;
+    const size_t numberAt = at + marker.size();
+    const int number = std::stoi(line.substr(numberAt), &end);
+    return line.compare(numberAt + end, 8 + tag.size(), L" of run " + tag) == 0 ? number : -1;
 }
 
 TEST(FileLoggerProgramTest, AProgramLeavesARingOfLogFiles) {

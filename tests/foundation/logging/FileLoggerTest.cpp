@@ -117,12 +117,12 @@ TEST_F(FileLoggerTest, HeadAndMessageOnlyWithOptionsZero) {
         const wchar_t* message;
         const wchar_t* line;
     } cases[] = {
-        {0, 1, L"midnight", L"12/10/2026 12:05:09 AM -- (Normal) midnight\r\n"},
-        {12, 2, L"noon", L"12/10/2026 12:05:09 PM -- (Warning) noon\r\n"},
-        {13, 3, L"afternoon", L"12/10/2026 01:05:09 PM -- (Information) afternoon\r\n"},
-        {11, 4, L"morning", L"12/10/2026 11:05:09 AM -- (Error) morning\r\n"},
-        {23, 5, L"ends in a line feed\n", L"12/10/2026 11:05:09 PM -- (Critical) ends in a line feed\n"},
-        {9, 6, L"crlf already\r\n", L"12/10/2026 09:05:09 AM -- (Information) crlf already\r\n"},
+        {0, 1, L"midnight", L"12/10/2026 12:05:09 AM$ -- (Normal)$ midnight\r\n"},
+        {12, 2, L"noon", L"12/10/2026 12:05:09 PM$ -- (Warning)$ noon\r\n"},
+        {13, 3, L"afternoon", L"12/10/2026 01:05:09 PM$ -- (Information)$ afternoon\r\n"},
+        {11, 4, L"morning", L"12/10/2026 11:05:09 AM$ -- (Error)$ morning\r\n"},
+        {23, 5, L"ends in a line feed\n", L"12/10/2026 11:05:09 PM$ -- (Critical)$ ends in a line feed\n"},
+        {9, 6, L"crlf already\r\n", L"12/10/2026 09:05:09 AM$ -- (Information)$ crlf already\r\n"},
     };
     CLogging logger(FakeClock);
     Open(logger, 0);
@@ -143,17 +143,17 @@ TEST_F(FileLoggerTest, AllFieldsWithOptions63) {
     const std::wstring ids = L"[PID:" + std::wstring(pid < 10000 ? 5 - std::to_wstring(pid).size() : 0, L' ') +
                              std::to_wstring(pid) + L" TID:" +
                              std::wstring(tid < 10000 ? 5 - std::to_wstring(tid).size() : 0, L' ') +
-                             std::to_wstring(tid) + L"]";
+                             std::to_wstring(tid) + L"]$";
     ASSERT_EQ(0u, logger.logString(L"foundation/logging/a_source_file_name_longer_than_twenty.cpp",
                                    L"ETWLogging::SomeClass::aMethodWhoseFullNameIsLongerThanForty", 7, 4, L"long"));
     ASSERT_EQ(0u, logger.logString(L"C:\\src\\short.cpp", L"Ns::f", 12345, 3, L"short"));
     ASSERT_EQ(0u, logger.logString(L"", L"", 1, 3, L"no site"));
     const std::wstring expected =
-        L"03/07/2026 02:30:00 PM -- (Error) [logging_file_lo] " + ids +
-        L" [a_source_file_name_l:    7] [ETWLogging::SomeClass::aMethodWhoseFullN()] long\r\n"
-        L"03/07/2026 02:30:00 PM -- (Information) [logging_file_lo] " + ids +
-        L" [           short.cpp:12345] [                                   Ns::f()] short\r\n"
-        L"03/07/2026 02:30:00 PM -- (Information) [logging_file_lo] " + ids + L" no site\r\n";
+        L"03/07/2026 02:30:00 PM$ -- (Error)$ [logging_file_lo]$ " + ids +
+        L" [a_source_file_name_l:    7]$ [ETWLogging::SomeClass::aMethodWhoseFullN()]$ long\r\n"
+        L"03/07/2026 02:30:00 PM$ -- (Information)$ [logging_file_lo]$ " + ids +
+        L" [           short.cpp:12345]$ [                                   Ns::f()]$ short\r\n"
+        L"03/07/2026 02:30:00 PM$ -- (Information)$ [logging_file_lo]$ " + ids + L" no site\r\n";
     EXPECT_EQ(kBom + Utf16Bytes(expected), Body());
 }
 
@@ -163,7 +163,7 @@ TEST_F(FileLoggerTest, ModuleGivenNamesTheLogAndDropsTheTag) {
     WriteSettings(PerLogIni(), {{L"Options", 16}});
     ASSERT_EQ(0u, logger.open(group_.c_str(), GetModuleHandleW(nullptr), L"host", 0));
     ASSERT_EQ(0u, logger.logString(L"f.cpp", L"fn", 1, 3, L"tagless"));
-    EXPECT_EQ(kBom + Utf16Bytes(L"12/10/2026 01:05:09 PM -- (Information) tagless\r\n"),
+    EXPECT_EQ(kBom + Utf16Bytes(L"12/10/2026 01:05:09 PM$ -- (Information)$ tagless\r\n"),
               TempFolder::ReadAll(LogFile(0, L"_host")));
 }
 
@@ -295,7 +295,7 @@ TEST_F(FileLoggerTest, TheRingRunsThroughMaxEntriesFilesAndLastLogIdxFollows) {
     DWORD index = 99;
     EXPECT_FALSE(ReadSetting(PerLogIni(), L"LastLogIdx", index));  // no move yet
 
-    const std::string line0 = Utf16Bytes(L"12/10/2026 01:05:09 PM -- (Information) line 0\r\n");
+    const std::string line0 = Utf16Bytes(L"12/10/2026 01:05:09 PM$ -- (Information)$ line 0\r\n");
     for (int step = 1; step <= 4; ++step) {
         SCOPED_TRACE(step);
         const int full = (step - 1) % 3, next = step % 3;
@@ -319,7 +319,7 @@ TEST_F(FileLoggerTest, AStoredIndexBeyondTheRingStartsAgainAtZero) {
     CLogging logger(FakeClock);
     ASSERT_EQ(0u, logger.open(group_.c_str(), nullptr, nullptr, 0));
     ASSERT_EQ(0u, logger.logString(L"f", L"fn", 1, 3, L"again"));
-    EXPECT_EQ(kBom + Utf16Bytes(L"12/10/2026 01:05:09 PM -- (Information) again\r\n"), Body(0));
+    EXPECT_EQ(kBom + Utf16Bytes(L"12/10/2026 01:05:09 PM$ -- (Information)$ again\r\n"), Body(0));
     DWORD index = 99;
     ASSERT_TRUE(ReadSetting(PerLogIni(), L"LastLogIdx", index));
     EXPECT_EQ(0u, index);
@@ -336,7 +336,7 @@ TEST_F(FileLoggerTest, AMoveByAnotherWriterIsFollowed) {
     WriteSettings(PerLogIni(), {{L"LastLogIdx", 2}});
     WriteFullFile(LogFile(0), 0x40000);
     ASSERT_EQ(0u, logger.logString(L"f", L"fn", 1, 3, L"in 2"));
-    EXPECT_EQ(kBom + Utf16Bytes(L"12/10/2026 01:05:09 PM -- (Information) in 2\r\n"), Body(2));
+    EXPECT_EQ(kBom + Utf16Bytes(L"12/10/2026 01:05:09 PM$ -- (Information)$ in 2\r\n"), Body(2));
     EXPECT_FALSE(Exists(LogFile(1)));
 }
 
@@ -350,8 +350,8 @@ TEST_F(FileLoggerTest, UnrecordedMoveAppendsInsteadOfRecreating) {
         ASSERT_EQ(0u, logger.logString(L"f", L"fn", 1, 3, L"A"));
         ASSERT_EQ(0u, logger.logString(L"f", L"fn", 1, 3, L"B"));
     }
-    EXPECT_EQ(kBom + Utf16Bytes(L"12/10/2026 01:05:09 PM -- (Information) A\r\n"
-                                L"12/10/2026 01:05:09 PM -- (Information) B\r\n"),
+    EXPECT_EQ(kBom + Utf16Bytes(L"12/10/2026 01:05:09 PM$ -- (Information)$ A\r\n"
+                                L"12/10/2026 01:05:09 PM$ -- (Information)$ B\r\n"),
               Body(1));
     DWORD index = 99;
     EXPECT_FALSE(ReadSetting(PerLogIni(), L"LastLogIdx", index));
@@ -383,26 +383,42 @@ TEST_F(FileLoggerTest, ThresholdGatesLogButNotLogString) {
     logger.log(3, L"f", L"fn", 1, L"kept %d", 2);
     logger.logString(L"f", L"fn", 1, 1, L"direct");
     logger.logNormal(L"f", L"fn", 1, L"fixed %s", L"normal");
-    EXPECT_EQ(kBom + Utf16Bytes(L"12/10/2026 01:05:09 PM -- (Information) kept 2\r\n"
-                                L"12/10/2026 01:05:09 PM -- (Normal) direct\r\n"
-                                L"12/10/2026 01:05:09 PM -- (Normal) fixed normal\r\n"),
+    EXPECT_EQ(kBom + Utf16Bytes(L"12/10/2026 01:05:09 PM$ -- (Information)$ kept 2\r\n"
+                                L"12/10/2026 01:05:09 PM$ -- (Normal)$ direct\r\n"
+                                L"12/10/2026 01:05:09 PM$ -- (Normal)$ fixed normal\r\n"),
               Body());
 }
 
 TEST_F(FileLoggerTest, AFolderThatCannotBeMadeSilencesTheLoggerForGood) {
-    ASSERT_TRUE(Basalt::CreateFolderPath(LogsRoot().c_str(), nullptr));
-    const std::wstring blocker = LogsRoot() + L"\\" + group_;
-    WriteFullFile(blocker, 1);  // a file where the group folder belongs
-    CLogging logger;
-    ASSERT_EQ(0u, logger.open(group_.c_str(), nullptr, nullptr, 0));
-    EXPECT_EQ(87u, logger.logString(L"f", L"fn", 1, 3, L"x"));
-    EXPECT_FALSE(logger.isEnabled());
-    EXPECT_EQ(10000u, logger.getSeverity());
-    EXPECT_FALSE(logger.isSeverityEnabled(6));
+    // A file where the group folder belongs, or where the log folder itself belongs.
+    for (const std::wstring& blocker : {LogsRoot() + L"\\" + group_, folder_}) {
+        SCOPED_TRACE(testing::Message() << "file at " << blocker);
+        Basalt::RemoveFolderTree(LogsRoot().c_str());
+        ASSERT_TRUE(Basalt::CreateFolderPath(LogsRoot().c_str(), nullptr));
+        if (blocker == folder_) {
+            ASSERT_TRUE(Basalt::CreateFolderPath((LogsRoot() + L"\\" + group_).c_str(), nullptr));
+        }
+        WriteFullFile(blocker, 1);
+        CLogging logger;
+        ASSERT_EQ(0u, logger.open(group_.c_str(), nullptr, nullptr, 0));
+        EXPECT_EQ(87u, logger.logString(L"f", L"fn", 1, 3, L"x"));
+        EXPECT_FALSE(logger.isEnabled());
+        EXPECT_EQ(10000u, logger.getSeverity());
+        EXPECT_FALSE(logger.isSeverityEnabled(6));
 
-    ASSERT_TRUE(DeleteFileW(blocker.c_str()));
-    EXPECT_EQ(87u, logger.logString(L"f", L"fn", 1, 3, L"x"));
-    EXPECT_FALSE(Exists(folder_));
+        ASSERT_TRUE(DeleteFileW(blocker.c_str()));
+        EXPECT_EQ(87u, logger.logString(L"f", L"fn", 1, 3, L"x"));
+        EXPECT_FALSE(Exists(folder_));
+    }
+}
+
+// A line before open has no folder to check: it is refused and leaves the folder check to the open logger.
+TEST_F(FileLoggerTest, ALineBeforeOpenIsRefusedAndTheOpenLoggerStillWrites) {
+    CLogging logger(FakeClock);
+    EXPECT_EQ(87u, logger.logString(L"f", L"fn", 1, 3, L"too early"));
+    Open(logger, 0);
+    EXPECT_EQ(0u, logger.logString(L"f", L"fn", 1, 3, L"opened"));
+    EXPECT_EQ(kBom + Utf16Bytes(L"12/10/2026 01:05:09 PM$ -- (Information)$ opened\r\n"), Body());
 }
 
 // Lines from many threads, over several files: none lost, none torn.
@@ -426,7 +442,7 @@ TEST_F(FileLoggerTest, ConcurrentWritersKeepEveryLineWhole) {
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(0, failures.load());
 
-    const std::wstring head = L"12/10/2026 01:05:09 PM -- (Information) <";
+    const std::wstring head = L"12/10/2026 01:05:09 PM$ -- (Information)$ <";
     std::set<int> seen;
     int files = 0;
     for (int index = 0; Exists(LogFile(index)); ++index, ++files) {

@@ -55,8 +55,8 @@ TEST_F(LoggerRoadsTest, EveryRoadWritesWhenEnabled) {
     EXPECT_TRUE(ETWLogging::IsLogEnabled(ETWLogging::kSeverityCritical));
     LogOnEveryRoad();
     const std::wstring text = LogText();
-    for (const wchar_t* line : {L"(Critical) site 1\r\n", L"(Critical) stream 2\r\n", L"(Error) basalt 3\r\n",
-                                L"(Critical) raw 4\r\n"})
+    for (const wchar_t* line : {L"(Critical)$ site 1\r\n", L"(Critical)$ stream 2\r\n", L"(Error)$ basalt 3\r\n",
+                                L"(Critical)$ raw 4\r\n"})
         EXPECT_NE(std::wstring::npos, text.find(line)) << line;
 }
 
