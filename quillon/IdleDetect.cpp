@@ -131,7 +131,7 @@ HRESULT IdleDetectInit(IdleDetectContext& context, CPdhCalls& pdh, DWORD memoryM
         status = AddCounterByIndex(pdh, context.query, kPhysicalDiskObject, kDiskIdleTimeCounter, L"_Total",
                                    &context.diskCounter);
     if (status == ERROR_SUCCESS) status = pdh.CollectQueryData(context.query);
-    if (status != ERROR_SUCCESS) ReleaseQuery(context);
+    // After a failure the run ends without waiting: what was opened stays until the process ends.
     return AsHresult(status);
 }
 

@@ -43,28 +43,24 @@ private:
     Action action_;
 };
 
-// Both timers go together, the maximum-delay timer first.
+// Both timers, once both exist, go together, the maximum-delay timer first.
 class RunTimers {
 public:
-    explicit RunTimers(CWaiterCalls& calls) : calls_(calls) {}
+    RunTimers(CWaiterCalls& calls, UINT_PTR maximumDelay, UINT_PTR queryInterval)
+        : calls_(calls), maximumDelay_(maximumDelay), queryInterval_(queryInterval) {}
     ~RunTimers() {
-        if (maximumDelay) {
-            EvtKillTimer(L"MaximumDelay", maximumDelay);
-            calls_.KillTimer(maximumDelay);
-        }
-        if (queryInterval) {
-            EvtKillTimer(L"QueryInterval", queryInterval);
-            calls_.KillTimer(queryInterval);
-        }
+        EvtKillTimer(L"MaximumDelay", maximumDelay_);
+        calls_.KillTimer(maximumDelay_);
+        EvtKillTimer(L"QueryInterval", queryInterval_);
+        calls_.KillTimer(queryInterval_);
     }
     RunTimers(const RunTimers&) = delete;
     RunTimers& operator=(const RunTimers&) = delete;
 
-    UINT_PTR maximumDelay = 0;
-    UINT_PTR queryInterval = 0;
-
 private:
     CWaiterCalls& calls_;
+    UINT_PTR maximumDelay_;
+    UINT_PTR queryInterval_;
 };
 
 ETWLogging::LogSiteFacts MainSite(DWORD line) { return {line, kMainFunction, LOG_SITE_FILE}; }
@@ -108,26 +104,30 @@ DWORD WaitForIdle(CWaiterCalls& calls) {
     EvtOnWinEvent(hook, EVENT_SYSTEM_DESKTOPSWITCH, nullptr, 0, 0, 0, 0);
     TestDesktop(calls);
 
-    RunTimers timers(calls);
     const UINT maximumElapse = MinutesToMilliseconds(GetMaximumDelay());
-    timers.maximumDelay = calls.SetTimer(maximumElapse, OnTimerMaximumDelay);
+    const UINT_PTR maximumDelay = calls.SetTimer(maximumElapse, OnTimerMaximumDelay);
     const DWORD maximumError = GetLastError();
-    EvtSetTimer(L"MaximumDelay", timers.maximumDelay, maximumElapse, OnTimerMaximumDelay);
-    if (!timers.maximumDelay) return TimerFailure(maximumError);
+    EvtSetTimer(L"MaximumDelay", maximumDelay, maximumElapse, OnTimerMaximumDelay);
+    if (!maximumDelay) return TimerFailure(maximumError);
     ETWLogging::LogLine(ETWLogging::kSeverityNormal, MainSite(__LINE__)) << L"MaximumDelay Timer Started";
 
     const UINT queryElapse = GetQueryInterval() * kSecond;
-    timers.queryInterval = calls.SetTimer(queryElapse, OnTimerQueryInterval);
+    const UINT_PTR queryInterval = calls.SetTimer(queryElapse, OnTimerQueryInterval);
     const DWORD queryError = GetLastError();
-    EvtSetTimer(L"QueryInterval", timers.queryInterval, queryElapse, OnTimerQueryInterval);
-    if (!timers.queryInterval) return TimerFailure(queryError);
+    EvtSetTimer(L"QueryInterval", queryInterval, queryElapse, OnTimerQueryInterval);
+    // The maximum-delay timer is left to the end of the process, which follows at once.
+    if (!queryInterval) return TimerFailure(queryError);
+    RunTimers timers(calls, maximumDelay, queryInterval);
 
     // Thread timers and the out-of-context hook arrive here: no window filter.
     MSG message{};
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    BOOL got = FALSE;
+    while ((got = calls.NextMessage(&message)) > 0) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
+    // A broken loop is a failure, never the wParam that the last message happened to leave (0 reads as idle).
+    if (got != 0) return ERROR_FUNCTION_FAILED;
     return static_cast<DWORD>(message.wParam);
 }
 

@@ -11,3 +11,5 @@ BOOL CSystemWaiterCalls::KillTimer(UINT_PTR id) { return ::KillTimer(nullptr, id
 BOOL CSystemWaiterCalls::GetDesktopInputFlag(DWORD* flag) {
     return GetUserObjectInformationW(GetThreadDesktop(GetCurrentThreadId()), UOI_IO, flag, sizeof *flag, nullptr);
 }
+
+BOOL CSystemWaiterCalls::NextMessage(MSG* message) { return ::GetMessageW(message, nullptr, 0, 0); }

@@ -1,6 +1,7 @@
 #pragma once
 // The user32 and kernel32 calls of the idle waiter's run that tests must steer: the minimum-delay sleep, the two
-// thread timers and the desktop-input query. CSystemWaiterCalls is the real system.
+// thread timers, the desktop-input query and the message loop's wait for the next message. CSystemWaiterCalls is
+// the real system.
 #include <windows.h>
 
 class CWaiterCalls {
@@ -12,6 +13,8 @@ public:
     virtual BOOL KillTimer(UINT_PTR id) = 0;
     // The UOI_IO flag of the calling thread's desktop: non-zero while that desktop receives input.
     virtual BOOL GetDesktopInputFlag(DWORD* flag) = 0;
+    // The thread's next message of any window: > 0 a message, 0 WM_QUIT, -1 failure.
+    virtual BOOL NextMessage(MSG* message) = 0;
 };
 
 class CSystemWaiterCalls : public CWaiterCalls {
@@ -20,4 +23,5 @@ public:
     UINT_PTR SetTimer(UINT elapse, TIMERPROC procedure) override;
     BOOL KillTimer(UINT_PTR id) override;
     BOOL GetDesktopInputFlag(DWORD* flag) override;
+    BOOL NextMessage(MSG* message) override;
 };

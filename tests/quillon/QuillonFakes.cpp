@@ -173,7 +173,22 @@ UINT_PTR FakeWaiter::SetTimer(UINT elapse, TIMERPROC procedure) {
         }
     }
     auto it = elapseMap.find(elapse);
-    return ::SetTimer(nullptr, 0, it != elapseMap.end() ? it->second : elapse, procedure);
+    const UINT_PTR id = ::SetTimer(nullptr, 0, it != elapseMap.end() ? it->second : elapse, procedure);
+    if (id) made_.push_back(id);
+    return id;
+}
+
+FakeWaiter::~FakeWaiter() {
+    for (UINT_PTR id : made_) ::KillTimer(nullptr, id);
+}
+
+BOOL FakeWaiter::NextMessage(MSG* message) {
+    if (messageWaits++ == messageFailureAt) {
+        message->wParam = brokenWParam;
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return -1;
+    }
+    return ::GetMessageW(message, nullptr, 0, 0);
 }
 
 BOOL FakeWaiter::KillTimer(UINT_PTR id) {

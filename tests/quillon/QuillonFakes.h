@@ -106,6 +106,8 @@ struct TimerFailure {
 
 class FakeWaiter : public CWaiterCalls {
 public:
+    // Timers the run left behind are the test's to end, so that none fires into a later run.
+    ~FakeWaiter() override;
     std::vector<DWORD> sleeps;
     std::vector<UINT> requestedElapses;
     std::vector<UINT_PTR> killed;
@@ -115,11 +117,19 @@ public:
     // Desktop answers in turn; the last repeats. {succeeded, flag written even when failing}
     std::deque<std::pair<BOOL, DWORD>> desktop{{TRUE, 1}};
     int desktopQueries = 0;
+    // The message wait fails (-1) at this call (0 the first), leaving brokenWParam in the message; -1 never.
+    int messageFailureAt = -1;
+    WPARAM brokenWParam = 0;
+    int messageWaits = 0;
 
     void Sleep(DWORD milliseconds) override;
     UINT_PTR SetTimer(UINT elapse, TIMERPROC procedure) override;
     BOOL KillTimer(UINT_PTR id) override;
     BOOL GetDesktopInputFlag(DWORD* flag) override;
+    BOOL NextMessage(MSG* message) override;
+
+private:
+    std::vector<UINT_PTR> made_;
 };
 
 }  // namespace quillontest

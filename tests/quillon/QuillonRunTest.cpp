@@ -20,6 +20,7 @@ using quillontest::FakeEvents;
 using quillontest::FakePdh;
 using quillontest::FakeWaiter;
 using quillontest::IdleSample;
+using quillontest::Sample;
 using testsupport::ScrambledRecord;
 using quillontest::TimerFailure;
 using ::testing::Contains;
@@ -308,7 +309,7 @@ TEST_F(QuillonRunTest, ATimerThatCannotBeMadeNeverReadsAsIdle) {
 
         EXPECT_EQ(RunIdleWaiter({caseWaiter, casePdh, caseEvents}), c.expected) << c.call << " " << c.lastError;
 
-        // The failed timer's event carries id 0; a timer already made is killed again.
+        // The failed timer's event carries id 0; a timer already made is left to the end of the process.
         size_t seen = 0;
         for (const auto& event : caseEvents.written) {
             if (event.descriptor.Id != kEvtSetTimer) continue;
@@ -318,9 +319,62 @@ TEST_F(QuillonRunTest, ATimerThatCannotBeMadeNeverReadsAsIdle) {
             ++seen;
         }
         EXPECT_EQ(seen, static_cast<size_t>(c.call + 1));
-        EXPECT_EQ(caseWaiter.killed.size(), static_cast<size_t>(c.call));
+        EXPECT_TRUE(caseWaiter.killed.empty());
+        EXPECT_THAT(caseEvents.Ids(), Not(Contains(kEvtKillTimer)));
         EXPECT_EQ(casePdh.closed, 1);
     }
+}
+
+// A message wait that fails ends the run as a failure, whatever the message it broke off in holds.
+TEST_F(QuillonRunTest, ABrokenMessageLoopNeverReadsAsIdle) {
+    SetSetting(L"MinimumDelay", 0);
+    for (WPARAM leftover : {WPARAM{0}, WPARAM{1460}}) {
+        FakePdh casePdh;
+        FakeWaiter caseWaiter;
+        caseWaiter.messageFailureAt = 0;
+        caseWaiter.brokenWParam = leftover;
+        EXPECT_EQ(RunIdleWaiter({caseWaiter, casePdh, events}), static_cast<DWORD>(ERROR_FUNCTION_FAILED)) << leftover;
+        EXPECT_EQ(caseWaiter.killed.size(), 2u);
+        EXPECT_EQ(casePdh.closed, 1);
+    }
+}
+
+// Two disks ease the disk threshold from 50 to 75: a sample at 70 % disk idle time is busy, one at 90 % is idle.
+// The events carry the eased threshold, each sample's three values with its verdict, the sampling timer that saw
+// the idle machine and the desktop flag as it was read.
+TEST_F(QuillonRunTest, AnIdleRunOnTwoDisksReportsWhatItSaw) {
+    events.enableOnRegister = true;
+    pdh.diskInstances = {L"0 C:", L"1 D:", L"_Total"};
+    Sample busy = IdleSample();
+    busy.disk.value = 70;
+    Sample idle = IdleSample();
+    idle.disk.value = 90;
+    pdh.samples = {busy, idle};
+    waiter.desktop = {{TRUE, 7}};
+    SetSetting(L"MinimumDelay", 0);
+    SetSetting(L"QueryInterval", 0);
+
+    EXPECT_EQ(Run(), 0u);
+
+    const auto& init = Event(kEvtIdleDetectInitEx);
+    EXPECT_THAT((std::vector<DWORD>{FieldDword(init, 0), FieldDword(init, 1), FieldDword(init, 2),
+                                    FieldDword(init, 3), FieldDword(init, 4)}),
+                ElementsAre(256u, 80u, 75u, 1u, 2u));
+    const auto& first = Event(kEvtIsIdle, 0);
+    EXPECT_THAT((std::vector<DWORD>{FieldDword(first, 0), FieldDword(first, 1), FieldDword(first, 2),
+                                    FieldDword(first, 3)}),
+                ElementsAre(2048u, 95u, 70u, 0u));
+    const auto& second = Event(kEvtIsIdle, 1);
+    EXPECT_THAT((std::vector<DWORD>{FieldDword(second, 0), FieldDword(second, 1), FieldDword(second, 2),
+                                    FieldDword(second, 3)}),
+                ElementsAre(2048u, 95u, 90u, 1u));
+    const auto& timer = Event(kEvtOnTimer);
+    EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(timer.fields.at(0).data())), L"QueryInterval");
+    const auto& desktop = Event(kEvtIsCurrentDesktopInteractive);
+    ASSERT_EQ(desktop.fields.at(0).size(), sizeof(double));
+    double flag = 0;
+    std::memcpy(&flag, desktop.fields.at(0).data(), sizeof flag);
+    EXPECT_EQ(flag, 7.0);
 }
 
 TEST_F(QuillonRunTest, WithoutASessionNoEventIsWritten) {
