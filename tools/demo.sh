@@ -39,9 +39,12 @@ echo "== Registry before the first start"
 win "$regtool" dump "${keys[@]}"
 
 # welkin starts in C:\ as the service host would start it; the third start finds nothing left to do.
+log="$prefix/drive_c/ProgramData/Torvex/QZLOGS/welkin/welkin/welkin000.log"
+log_lines() { if [ -f "$log" ]; then iconv -f UTF-16 -t UTF-8 "$log" | tr -d '\r'; fi; }
 cd "$prefix/drive_c"
 for start in 1 2 3; do
   before=$(starts_so_far)
+  logged=$(log_lines | wc -l)
   echo
   echo "== Start $start of welkin.exe"
   win "$build/tools/runwait/runwait.exe" 'C:\Program Files\Common Files\Torvex\OOBE\welkin.exe' | sed 's/^/   /'
@@ -59,10 +62,13 @@ for start in 1 2 3; do
   rm -f "$bin/manager.txt"
   echo "   registry after this start:"
   win "$regtool" dump "${keys[@]}" | sed 's/^/     /'
+  log_lines | tail -n +"$((logged + 1))" > "$bin/log_start_$start.txt"
 done
 
 echo
-echo "== welkin's log lines (last start)"
-logs="$prefix/drive_c/ProgramData/Torvex/QZLOGS"
-latest=$(find "$logs" -name '*.log' -printf '%T@ %p\n' 2>/dev/null | sort -n | tail -n 1 | cut -d' ' -f2- || true)
-if [ -n "$latest" ]; then iconv -f UTF-16LE -t UTF-8 "$latest" | tr -d '\r' | tail -n 40; else echo "(no log file)"; fi
+echo "== welkin's log lines, every severity (ProgramData\Torvex\QZLOGS\welkin\welkin\welkin000.log)"
+for start in 1 2 3; do
+  echo
+  echo "== Log of start $start"
+  if [ -s "$bin/log_start_$start.txt" ]; then sed 's/^/   /' "$bin/log_start_$start.txt"; else echo "   (no lines)"; fi
+done

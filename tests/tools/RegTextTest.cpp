@@ -27,19 +27,29 @@ std::string Utf8(const std::wstring& text) {
     return utf8;
 }
 
-// The actions written back as text, one key line before each run of values of one key.
+// The actions written back as text, one key or ini line before each run of values of one key or ini section.
 std::string Serialize(const std::vector<RegTextAction>& actions) {
     std::wstring text;
     const RegTextKey* current = nullptr;
+    const RegTextIni* currentIni = nullptr;
     for (const RegTextAction& a : actions) {
+        if (a.kind == Kind::SetIniValue) {
+            if (!currentIni || currentIni->section != a.ini.section || currentIni->path != a.ini.path)
+                text += L"[INI:" + a.ini.section + L":" + a.ini.path + L"]\n";
+            currentIni = &a.ini;
+            current = nullptr;
+        } else {
+            currentIni = nullptr;
+        }
         const std::wstring key = std::wstring(a.key.wow32 ? L"HKLM32\\" : L"HKLM\\") + a.key.path;
         if (a.kind == Kind::DeleteKey) {
             text += L"[-" + key + L"]\n";
             current = nullptr;
             continue;
         }
-        if (!current || current->wow32 != a.key.wow32 || current->path != a.key.path) text += L"[" + key + L"]\n";
-        current = &a.key;
+        if (a.kind == Kind::SetValue && (!current || current->wow32 != a.key.wow32 || current->path != a.key.path))
+            text += L"[" + key + L"]\n";
+        if (a.kind == Kind::SetValue) current = &a.key;
         wchar_t number[16];
         swprintf(number, 16, L"%08lx", a.number);
         text += L"\"" + a.name + L"\"=" + (a.record ? L"record:" : L"") +
@@ -49,7 +59,8 @@ std::string Serialize(const std::vector<RegTextAction>& actions) {
 }
 
 bool Same(const RegTextAction& a, const RegTextAction& b) {
-    return a.kind == b.kind && a.key.wow32 == b.key.wow32 && a.key.path == b.key.path && a.name == b.name &&
+    return a.kind == b.kind && a.key.wow32 == b.key.wow32 && a.key.path == b.key.path &&
+           a.ini.section == b.ini.section && a.ini.path == b.ini.path && a.name == b.name &&
            a.record == b.record && a.type == b.type && a.number == b.number && a.text == b.text;
 }
 
@@ -63,9 +74,11 @@ TEST(RegText, EachKindOfLine) {
         "\"text\"=sz:\"C:\\x \"y\" %HOME%\"\n"
         "[HKLM32\\Software\\B]\n"
         "\"t\"=record:sz:\"\"\n"
-        "[-HKLM\\Software\\A\\Sub]\n");
+        "[-HKLM\\Software\\A\\Sub]\n"
+        "[INI:Config:%ProgramData%\\x\\log.ini]\n"
+        "\"Severity\"=record:dword:00000001\n");
     ASSERT_TRUE(text.Read()) << text.errorLine << ": " << text.error;
-    ASSERT_EQ(5u, text.actions.size());
+    ASSERT_EQ(6u, text.actions.size());
     const auto& a = text.actions;
     EXPECT_EQ(L"Software\\A", a[0].key.path);
     EXPECT_FALSE(a[0].key.wow32);
@@ -81,6 +94,11 @@ TEST(RegText, EachKindOfLine) {
     EXPECT_EQ(L"", a[3].text);
     EXPECT_EQ(Kind::DeleteKey, a[4].kind);
     EXPECT_EQ(L"Software\\A\\Sub", a[4].key.path);
+    EXPECT_EQ(Kind::SetIniValue, a[5].kind);
+    EXPECT_EQ(L"Config", a[5].ini.section);
+    EXPECT_EQ(L"%ProgramData%\\x\\log.ini", a[5].ini.path);
+    EXPECT_EQ(L"Severity", a[5].name);
+    EXPECT_EQ(1u, a[5].number);
 }
 
 TEST(RegText, RefusedLinesNameTheirNumberAndNothingIsRead) {
@@ -104,6 +122,9 @@ TEST(RegText, RefusedLinesNameTheirNumberAndNothingIsRead) {
         {"[HKLM\\K]\n\"v\"=record:\n", 2},
         {"[HKLM\\K]\nv=dword:1\n", 2},                       // unquoted name
         {"[HKLM\\K]\n\"v\"=sz:\"\xff\"\n", 2},               // not UTF-8
+        {"[INI:Config:C:\\x.ini]\n\"v\"=dword:1\n", 2},        // an ini value that is no record
+        {"[INI::C:\\x.ini]\n", 1},                          // no section: not an ini line, nor a key
+        {"[INI:Config:]\n", 1},                             // no file
     };
     for (const Case& c : cases) {
         const RegText text = ParseRegText(c.text);
@@ -159,8 +180,13 @@ TEST(RegText, TenThousandMutatedSamples) {
             continue;
         }
         for (const RegTextAction& a : read.actions) {
-            ASSERT_FALSE(a.key.path.empty()) << round;
-            if (a.kind == Kind::SetValue) {
+            if (a.kind == Kind::SetIniValue) {
+                ASSERT_FALSE(a.ini.section.empty() || a.ini.path.empty()) << round;
+                ASSERT_TRUE(a.record) << round;
+            } else {
+                ASSERT_FALSE(a.key.path.empty()) << round;
+            }
+            if (a.kind != Kind::DeleteKey) {
                 ASSERT_FALSE(a.name.empty()) << round;
                 ASSERT_TRUE(a.type == REG_DWORD || a.type == REG_SZ) << round;
             }

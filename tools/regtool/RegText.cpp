@@ -51,6 +51,15 @@ bool ParseValue(const std::wstring& line, RegTextAction& action) {
 
 }  // namespace
 
+bool ParseRegTextIni(const std::wstring& text, RegTextIni& ini) {
+    if (text.compare(0, 4, L"INI:") != 0) return false;
+    const size_t colon = text.find(L':', 4);
+    if (colon == std::wstring::npos || colon == 4 || colon + 1 >= text.size()) return false;
+    ini.section = text.substr(4, colon - 4);
+    ini.path = text.substr(colon + 1);
+    return true;
+}
+
 bool ParseRegTextKey(const std::wstring& text, RegTextKey& key) {
     for (auto [root, wow32] : {std::pair<const wchar_t*, bool>{L"HKLM\\", false}, {L"HKLM32\\", true}}) {
         const std::wstring prefix(root);
@@ -67,6 +76,8 @@ RegText ParseRegText(const std::string& utf8) {
     RegText result;
     RegTextKey key;
     bool haveKey = false;
+    RegTextIni ini;
+    bool haveIni = false;
     size_t number = 0;
     auto fail = [&](const wchar_t* why) {
         result.actions.clear();
@@ -88,6 +99,11 @@ RegText ParseRegText(const std::string& utf8) {
             const bool remove = line.size() > 1 && line[1] == L'-';
             const size_t from = remove ? 2 : 1;
             if (line.back() != L']' || line.size() < from + 1) return fail(L"a key line must end with ]");
+            haveIni = !remove && ParseRegTextIni(line.substr(1, line.size() - 2), ini);
+            if (haveIni) {
+                haveKey = false;
+                continue;
+            }
             RegTextKey named;
             if (!ParseRegTextKey(line.substr(from, line.size() - from - 1), named)) return fail(L"unknown key root");
             if (remove) {
@@ -102,10 +118,16 @@ RegText ParseRegText(const std::string& utf8) {
             }
             continue;
         }
-        if (!haveKey) return fail(L"a value outside a key");
+        if (!haveKey && !haveIni) return fail(L"a value outside a key");
         RegTextAction action;
-        action.key = key;
+        if (haveIni) {
+            action.kind = RegTextAction::Kind::SetIniValue;
+            action.ini = ini;
+        } else {
+            action.key = key;
+        }
         if (!ParseValue(line, action)) return fail(L"not a value line");
+        if (haveIni && !action.record) return fail(L"an ini value must be a record");
         result.actions.push_back(action);
     }
     return result;

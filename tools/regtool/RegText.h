@@ -6,9 +6,11 @@
 //     "facmode"=dword:00000001                    plain values: dword:<1-8 hex digits>, sz:"text"
 //     "OEMMgr"=record:dword:00000001              scrambled records: record:dword:<hex>, record:sz:"text"
 //     [-HKLM\Software\Torvex\Halvard\Oem\Manage]  deletes the key and everything below it
+//     [INI:Config:%ProgramData%\x\log.ini]         the values after it go into section "Config" of that ini file,
+//     "Severity"=record:dword:00000001            as scrambled ini records (record: values only)
 //
-// A value belongs to the last key line above it; a value with no key line before it, or after a delete line, is
-// an error. Any line that is none of the above is an error, reported with its number; nothing is half-read.
+// A value belongs to the last key or ini line above it; a value with no such line before it, or after a delete
+// line, is an error. Any line that is none of the above is an error, reported with its number; nothing is half-read.
 #include <windows.h>
 
 #include <string>
@@ -19,10 +21,17 @@ struct RegTextKey {
     std::wstring path;   // below HKEY_LOCAL_MACHINE, never empty
 };
 
+// An ini file and a section of it; the path as written (%NAME% is expanded when the value is applied).
+struct RegTextIni {
+    std::wstring section;  // never empty
+    std::wstring path;     // never empty
+};
+
 struct RegTextAction {
-    enum class Kind { DeleteKey, SetValue };
+    enum class Kind { DeleteKey, SetValue, SetIniValue };
     Kind kind = Kind::SetValue;
-    RegTextKey key;
+    RegTextKey key;  // DeleteKey and SetValue
+    RegTextIni ini;  // SetIniValue, whose values are always records
     std::wstring name;  // never empty
     bool record = false;
     DWORD type = REG_DWORD;  // REG_DWORD or REG_SZ
@@ -38,5 +47,7 @@ struct RegText {
 };
 
 RegText ParseRegText(const std::string& utf8);
+// "INI:<section>:<path>" as an ini line gives it between its brackets; false when it is no ini line.
+bool ParseRegTextIni(const std::wstring& text, RegTextIni& ini);
 // A key name as a key line gives it ("HKLM\..." or "HKLM32\..."); false for another root or no path.
 bool ParseRegTextKey(const std::wstring& text, RegTextKey& key);

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "foundation/basalt/FileHelpers.h"
 #include "foundation/basalt/Format.h"
+#include "foundation/basalt/IniReader.h"
 #include "foundation/basalt/RegKeyHolder.h"
 #include "foundation/basalt/RegValueCodec.h"
 #include "tools/regtool/RegText.h"
@@ -101,6 +103,18 @@ void SetValue(const RegTextAction& action) {
     if (rc != 0) Fail(L"cannot write " + action.name + L" under " + key.path, rc);
 }
 
+// A scrambled ini record; the file's folder is made when missing.
+void SetIniValue(const RegTextAction& action) {
+    const std::wstring path = Expand(action.ini.path);
+    std::wstring folder, file;
+    if (Basalt::SplitPath(path, folder, false, file)) Basalt::CreateFolderPath(folder.c_str(), nullptr);
+    Basalt::CObfuscatedIniReader ini;
+    ini.Load(path);
+    const bool written = action.type == REG_DWORD ? ini.SetDWORD(action.ini.section, action.name, action.number)
+                                                  : ini.SetString(action.ini.section, action.name, Expand(action.text));
+    if (!written) Fail(L"cannot write " + action.name + L" into " + path, GetLastError());
+}
+
 void Load(const char* file) {
     std::ifstream in(file, std::ios::binary);
     if (!in) Fail(L"cannot read the configuration", GetLastError());
@@ -111,6 +125,8 @@ void Load(const char* file) {
     for (const RegTextAction& action : text.actions) {
         if (action.kind == RegTextAction::Kind::DeleteKey)
             DeleteKey(KeyFor(action.key));
+        else if (action.kind == RegTextAction::Kind::SetIniValue)
+            SetIniValue(action);
         else
             SetValue(action);
     }
