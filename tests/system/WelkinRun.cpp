@@ -4,12 +4,14 @@
 
 #include "foundation/basalt/IniReader.h"
 #include "foundation/basalt/RegValueCodec.h"
+#include "tests/foundation/logging/LogFileText.h"
 #include "tests/foundation/trust/TrustTestFiles.h"
 #include "tests/support/ScrambledRecord.h"
 #include "tests/support/WinePaths.h"
 
 namespace systemtest {
 
+using logtest::LogsRoot;
 using testsupport::RegView;
 using testsupport::ScratchRegistry;
 
@@ -19,12 +21,6 @@ std::wstring CommonFilesFolder() {
     wchar_t folder[MAX_PATH] = {};
     SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES_COMMON, nullptr, SHGFP_TYPE_CURRENT, folder);
     return folder;
-}
-
-std::wstring LogsRoot() {
-    wchar_t folder[MAX_PATH] = {};
-    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
-    return std::wstring(folder) + L"\\Torvex\\QZLOGS";
 }
 
 void Copy(const char* linuxPath, const std::wstring& target) {
@@ -93,10 +89,8 @@ void WelkinRun::LogToFile() {
 }
 
 std::vector<std::wstring> WelkinRun::LogLines() const {
-    const std::string bytes = testsupport::TempFolder::ReadAll(LogsRoot() + L"\\welkin\\welkin\\welkin000.log");
-    std::wstring text;
-    for (size_t at = 2; at + 1 < bytes.size(); at += 2)
-        text += static_cast<wchar_t>(static_cast<BYTE>(bytes[at]) | (static_cast<BYTE>(bytes[at + 1]) << 8));
+    const std::wstring text = logtest::TextAfterMark(
+        testsupport::TempFolder::ReadAll(LogsRoot() + L"\\welkin\\welkin\\welkin000.log"));
     std::vector<std::wstring> lines;
     for (size_t at = 0; at < text.size();) {
         const size_t end = text.find(L"\r\n", at);
