@@ -86,7 +86,7 @@ int RunWelkin() {
         setServicesDisableFlag();
         SendStartAllServicesEvent();
 
-        LOG_AT(kSeverityNormal, L"Start Post Oobe Services");
+        ETWLogging::LogLine(kSeverityNormal, EntrySite(__LINE__)) << L"Start Post Oobe Services";
         CQzStartServices().StartAllOobeServices();
     }
     return exitCode;

@@ -30,7 +30,8 @@ TEST_F(WelkinRun, EntryLinesNameTheProgramEntryAndItsFile) {
     SetRecordDword(kHalvardOem, L"OEMMgr", 1);
     EXPECT_EQ(0u, RunWelkin());
     const auto lines = LogLines();
-    for (const wchar_t* message : {L"GetModuleFileName: ", L"Version: 1.0.0.1", L"Execute welkin main logic"}) {
+    for (const wchar_t* message :
+         {L"GetModuleFileName: ", L"Version: 1.0.0.1", L"Execute welkin main logic", L"Start Post Oobe Services"}) {
         SCOPED_TRACE(Narrow(message));
         const auto line = std::find_if(lines.begin(), lines.end(), [&](const std::wstring& text) {
             return text.find(message) != std::wstring::npos;
