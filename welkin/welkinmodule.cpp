@@ -1,7 +1,10 @@
 #include "welkin/welkinmodule.h"
 
+#include <oleauto.h>
 #include <shlobj.h>
+#include <shlwapi.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -10,12 +13,15 @@
 #include "foundation/basalt/FindHandle.h"
 #include "foundation/basalt/Format.h"
 #include "foundation/basalt/OwnedHandle.h"
+#include "foundation/basalt/ProcAddress.h"
 #include "foundation/basalt/RegValueCodec.h"
 #include "foundation/logging/LogStream.h"
 #include "welkin/IsduData.h"
+#include "welkin/QzIniValueStore.h"
 #include "welkin/QzRegWriter.h"
 #include "welkin/WelkinEvents.h"
 #include "welkin/WelkinFiles.h"
+#include "welkin/processhelper.h"
 #include "welkin/utils.h"
 
 using ETWLogging::kSeverityError;
@@ -99,6 +105,92 @@ static_assert(offsetof(QzTaskRecord, programPath) == 16 && offsetof(QzTaskRecord
 static_assert(offsetof(QzTaskRecord, valueAt40) == 40 && offsetof(QzTaskRecord, valueAt44) == 44);
 static_assert(offsetof(QzTaskRecord, valueAt84) == 84);
 
+constexpr wchar_t kKVROemSubstituteKey[] = L"software\\Torvex\\oeminfo\\substitute";
+constexpr wchar_t kHalvardOemSubstituteKey[] = L"software\\Torvex\\Halvard\\oeminfo\\substitute";
+constexpr wchar_t kAntiTheftKey[] = L"Software\\TorvexAntiTheft\\Settings\\AppInfo";
+constexpr wchar_t kAntiTheftExtraKey[] = L"software\\torvex\\oeminfo\\ATasExtra";
+constexpr wchar_t kScannerKey[] =
+    L"Software\\Torvex\\Dunmore\\YVCore\\On Access Scanner\\QzShield\\Configuration";
+constexpr wchar_t kAntivirusInstallKey[] = L"SOFTWARE\\Torvex\\Skellig\\InstallSettings";
+constexpr wchar_t kAntivirusSubstituteKey[] = L"SOFTWARE\\Torvex\\Skellig\\InstallSettings\\Substitute";
+constexpr DWORD kIniTextBytes = 260;
+
+// The language selector's export: the machine's LCID through an out-parameter, and a code of its own.
+using PomvekGetLcidFn = DWORD(WINAPI*)(DWORD* lcid);
+
+// A string value read into `text` (a buffer of `bytes` bytes), always terminated; empty when the read fails.
+DWORD ReadText(const wchar_t* key, const wchar_t* name, wchar_t* text, DWORD bytes, DWORD flags) {
+    const DWORD chars = bytes / sizeof(wchar_t);
+    DWORD size = bytes - sizeof(wchar_t);
+    const DWORD rc = QzRegReadValueExW(HKEY_LOCAL_MACHINE, key, name, nullptr, reinterpret_cast<BYTE*>(text), &size,
+                                       flags);
+    text[rc == 0 ? std::min<DWORD>(size / sizeof(wchar_t), chars - 1) : 0] = L'\0';
+    return rc;
+}
+
+// A REG_SZ write. The checking writer refuses an empty text (with its log line); `storeEmpty` writes it as "".
+void WriteText(const wchar_t* key, const wchar_t* name, const wchar_t* text, DWORD flags, bool storeEmpty = false) {
+    const DWORD size = static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t));
+    const BYTE* data = reinterpret_cast<const BYTE*>(text);
+    if (storeEmpty && !*text)
+        QzRegWriteValueExWImpl(HKEY_LOCAL_MACHINE, key, name, REG_SZ, data, size, flags);
+    else
+        QzRegWriteValueExW(HKEY_LOCAL_MACHINE, key, name, REG_SZ, data, size, flags);
+}
+
+// One text of an ini section through the ini value store: the path in the ANSI code page, the section in UTF-8,
+// `bytes` of capacity. Empty when anything fails.
+void QueryIniText(const wchar_t* iniPath, const wchar_t* section, const wchar_t* entry, wchar_t* text, DWORD bytes) {
+    text[0] = L'\0';
+    CQzIniValueStore store;
+    store.section = WideToMultiByteAlloc(section, CP_UTF8);
+    store.iniPath = WideToMultiByteAlloc(iniPath, CP_ACP);
+    if (!store.section || !store.iniPath || !*entry) return;
+    DWORD type = 0, enciphered = 0, size = bytes - sizeof(wchar_t);
+    if (store.QueryValue(entry, &type, reinterpret_cast<BYTE*>(text), &size, &enciphered) != 0 || type != REG_SZ) {
+        text[0] = L'\0';
+        return;
+    }
+    text[std::min<DWORD>(size / sizeof(wchar_t), bytes / sizeof(wchar_t) - 1)] = L'\0';
+}
+
+std::wstring KeyBelow(const wchar_t* key, const wchar_t* subKey) { return Basalt::Format(L"%s\\%s", key, subKey); }
+
+std::wstring Decimal(DWORD number) { return Basalt::Format(L"%lu", number); }
+
+// Strips trailing backslashes and folds A-Z, for comparing registry paths.
+std::wstring KeyPathForComparison(const std::wstring& path) {
+    std::wstring folded = path;
+    while (!folded.empty() && folded.back() == L'\\') folded.pop_back();
+    for (wchar_t& c : folded)
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    return folded;
+}
+
+// The partner values copied one by one as records, each keeping the type it was read with; "buildKey" names the
+// ZELT build key. A value that cannot be read is skipped.
+void CopyBuildKeyValues(const wchar_t* source, const wchar_t* target, const wchar_t* zeltBuildKey) {
+    auto copy = [&](const wchar_t* name, bool text) {
+        wchar_t data[130] = {};
+        DWORD type = 0;
+        DWORD size = text ? sizeof data - sizeof(wchar_t) : sizeof(DWORD);
+        if (QzRegReadValueExW(HKEY_LOCAL_MACHINE, source, name, &type, reinterpret_cast<BYTE*>(data), &size,
+                              kQzRegRecord) != 0)
+            return;
+        if (text) size = static_cast<DWORD>((wcslen(data) + 1) * sizeof(wchar_t));
+        QzRegWriteValueExW(HKEY_LOCAL_MACHINE, target, name, type, reinterpret_cast<const BYTE*>(data), size,
+                           kQzRegRecord);
+    };
+    DWORD lcid = 0;
+    if (ReadPlainDword(source, L"lcid", lcid, kQzRegRecord) == 0 && lcid != 0)
+        WriteDword(target, L"lcid", lcid, kQzRegRecord);
+    copy(L"culture", true);
+    copy(L"toadd", false);
+    copy(L"dm", false);
+    WriteText(target, L"buildKey", zeltBuildKey, kQzRegRecord);
+    for (const wchar_t* name : {L"affid", L"lang", L"terms", L"domain", L"installmedia"}) copy(name, true);
+}
+
 }  // namespace
 
 const wchar_t* const* FamilyKeyTable(bool kvrFamily) { return kvrFamily ? kKVRKeys : kHalvardKeys; }
@@ -116,6 +208,11 @@ void RemoveTrailingBackslash(wchar_t* text) {
     if (!text || !*text) return;
     const size_t length = wcslen(text);
     if (text[length - 1] == L'\\') text[length - 1] = L'\0';
+}
+
+bool IsSameOrBelowKey(const std::wstring& inner, const std::wstring& outer) {
+    const std::wstring a = KeyPathForComparison(inner), b = KeyPathForComparison(outer);
+    return a.compare(0, b.size(), b) == 0 && (a.size() == b.size() || a[b.size()] == L'\\');
 }
 
 BOOL IsNotZeroString(const wchar_t* text) { return text && *text && wcscmp(text, L"0") != 0; }
@@ -262,7 +359,13 @@ int CwelkinModule::Run() {
     }
     if (!CanManageOemRun()) return result_;
 
-    if (!IsOOBEDone()) LOG_AT(kSeverityNormal, L"Enter OOBE COMPLETE Stage");
+    if (!IsOOBEDone()) {
+        LOG_AT(kSeverityNormal, L"Enter OOBE COMPLETE Stage");
+        RunLanguageSelector();
+        if (IsCommonBuildModel()) OnOOBE();
+        EnableOAS();
+        WriteInstallTime();
+    }
 
     const int ownProduct = ApplyUserModeSettings(Key(kKeyUserModeKVR));
     DeleteAlternareUserModeSettings(OtherFamilyKey(kKeyUserModeKVR));
@@ -403,4 +506,384 @@ void CwelkinModule::TaskScheduleEntry(BOOL create) {
     QzTaskRecord record;
     record.programPath = program.c_str();
     if (QzCreateTask) QzCreateTask(kTaskName, &record);
+}
+
+BOOL CwelkinModule::IsZELTInstalled() {
+    wchar_t version[260] = {};
+    const DWORD rc = ReadText(kAntiTheftKey, L"core_version", version, sizeof version, 0);
+    if (rc == 0 && *version) return TRUE;
+    LOG_AT(kSeverityError, L"Failed to read REG_VALUE_AT_CORE_VERSION, error code - %d", rc);
+    return FALSE;
+}
+
+void CwelkinModule::WriteLcidText(const wchar_t* key) {
+    if (IsNotZeroString(activeLanguage)) WriteText(key, L"lcid", activeLanguage, 0);
+}
+
+void CwelkinModule::RunLanguageSelector() {
+    wcscpy(activeLanguage, L"0");
+    LogLine(kSeverityNormal, LOG_HERE) << L"LCID = " << 0;
+    const wchar_t* const kvrQueryParams = FamilyKeyTable(true)[kKeyQueryParams];
+    const wchar_t* const kvrSubstitute = FamilyKeyTable(true)[kKeySubstitute];
+    const wchar_t* const halvardQueryParams = FamilyKeyTable(false)[kKeyQueryParams];
+    const wchar_t* const halvardSubstitute = FamilyKeyTable(false)[kKeySubstitute];
+
+    const std::wstring antiTheftMap = Basalt::Format(L"%s\\%s", kvrInstallFolder_, kAntiTheftLangMapFile);
+    LogLine(kSeverityNormal, LOG_HERE) << L"To determine if AT installed, looking for " << antiTheftMap.c_str();
+    if (CheckPathType(antiTheftMap.c_str(), false) == 0) RunAntiTheftLanguageStep();
+
+    DWORD lcid = 0;
+    const std::wstring oemMap = Basalt::Format(L"%s\\%s", kvrInstallFolder_, L"qzoemmap.ini");
+    if (CheckPathType(oemMap.c_str(), false) != 0 && !IsCommonBuildModel()) {
+        LogLine(kSeverityError, LOG_HERE) << L"Unable to find " << oemMap.c_str();
+        return;
+    }
+
+    const std::wstring selector =
+        Basalt::Format(L"%s\\Torvex\\Platform\\%s", ShellFolder(CSIDL_PROGRAM_FILES_COMMON).c_str(), L"Pomvek.dll");
+    if (const Basalt::LoadedModule library(LoadLibraryW(selector.c_str())); library) {
+        if (auto getLcid = Basalt::GetProcAddressAs<PomvekGetLcidFn>(library.Get(), "GetLCID")) {
+            const DWORD code = getLcid(&lcid);
+            LogLine(kSeverityNormal, LOG_HERE) << L"GetLCID from pomvek.dll returned: " << lcid << L" lRet: " << code;
+        } else {
+            lcid = 0;
+            LogLine(kSeverityError, LOG_HERE) << L"Unable to get function GetLCID from pomvek.dll  lRet: " << 0;
+        }
+    } else {
+        LOG_AT(kSeverityError, L"Unable to load pomvek.dll");
+    }
+    wcscpy(activeLanguage, Decimal(lcid).c_str());
+    LogLine(kSeverityNormal, LOG_HERE) << L"Copied dwLCID into m_szLCID, which now = " << activeLanguage;
+
+    QueryIniText(oemMap.c_str(), L"LCIDLangCodeMap", activeLanguage, languageCode, kIniTextBytes);
+    LogLine(kSeverityNormal, LOG_HERE) << L"LangCodeFromLCID = " << languageCode;
+    if (!*languageCode) UpdateLangCode(oemMap.c_str());
+
+    QueryIniText(oemMap.c_str(), L"oeminfo", L"buildKey", buildKey, kIniTextBytes);
+    LogLine(kSeverityNormal, LOG_HERE) << L"BuildKey = " << buildKey;
+    const std::wstring ownBuildKey = KeyBelow(Key(kKeyOemInfo), buildKey);
+
+    ReadText(ownBuildKey.c_str(), L"terms", terms, kIniTextBytes, kQzRegRecord);
+    LogLine(kSeverityNormal, LOG_HERE) << L"TermsValue = " << terms;
+
+    const std::wstring section = Basalt::Format(L"%s_terms_%s", languageCode, terms);
+    LogLine(kSeverityNormal, LOG_HERE) << L"Terms = " << section.c_str();
+    wchar_t domain[kTextChars] = {}, languageId[kTextChars] = {}, culture[kTextChars] = {};
+    QueryIniText(oemMap.c_str(), section.c_str(), L"affid", value, kIniTextBytes);
+    QueryIniText(oemMap.c_str(), section.c_str(), L"domain", domain, kIniTextBytes);
+    QueryIniText(oemMap.c_str(), section.c_str(), L"langid", languageId, kIniTextBytes);
+    LogLine(kSeverityNormal, LOG_HERE) << L"Affid = " << value;
+    LogLine(kSeverityNormal, LOG_HERE) << L"Domain = " << domain;
+    LogLine(kSeverityNormal, LOG_HERE) << L"LangID (not langcode like en-us) = " << languageId;
+
+    if (IsNotZeroString(activeLanguage)) WriteDword(ownBuildKey.c_str(), L"lcid", wcstoul(activeLanguage, nullptr, 10),
+                                                    kQzRegRecord);
+    WriteText(ownBuildKey.c_str(), L"lang", languageCode, kQzRegRecord);
+    WriteText(ownBuildKey.c_str(), L"affid", value, kQzRegRecord);
+    WriteText(ownBuildKey.c_str(), L"langid", languageId, kQzRegRecord);
+
+    QueryIniText(oemMap.c_str(), section.c_str(), L"culture", culture, kIniTextBytes);
+    LogLine(kSeverityNormal, LOG_HERE) << L"Culture = " << culture;
+    if (kvrFamily_) {
+        WriteText(kvrQueryParams, L"culture", culture, 0);
+        WriteText(kvrSubstitute, L"culture", culture, 0);
+    }
+    WriteText(halvardQueryParams, L"culture", culture, 0);
+    WriteText(halvardSubstitute, L"culture", culture, 0);
+    WriteText(kKVROemSubstituteKey, L"culture", culture, 0);
+    WriteText(ownBuildKey.c_str(), L"culture", culture, kQzRegRecord);
+
+    if (kvrFamily_) {
+        WriteLcidText(kvrQueryParams);
+        WriteText(kvrQueryParams, L"lang", languageCode, 0);
+        WriteText(kvrQueryParams, L"affid", value, 0);
+        WriteText(kvrQueryParams, L"langid", languageId, 0);
+        WriteText(kvrSubstitute, L"affid", value, 0);
+        WriteLcidText(kvrSubstitute);
+        WriteText(kvrSubstitute, L"lang", languageCode, 0);
+        WriteText(kvrSubstitute, L"domain", domain, 0);
+    }
+    WriteLcidText(halvardQueryParams);
+    WriteText(halvardQueryParams, L"lang", languageCode, 0);
+    WriteText(halvardQueryParams, L"affid", value, 0);
+    WriteText(halvardQueryParams, L"langid", languageId, 0);
+    WriteText(halvardSubstitute, L"affid", value, 0);
+    WriteLcidText(halvardSubstitute);
+    WriteText(halvardSubstitute, L"lang", languageCode, 0);
+    WriteText(halvardSubstitute, L"domain", domain, 0);
+    WriteText(kKVROemSubstituteKey, L"affid", value, 0);
+    WriteLcidText(kKVROemSubstituteKey);
+    WriteText(kKVROemSubstituteKey, L"lang", languageCode, 0);
+
+    if (IsCommonBuildModel()) WriteRegEntriesforCommonBuild();
+    if (IsZELTInstalled()) {
+        LOG_AT(kSeverityInformation, L"ZELT is installed: write the registry keys");
+        WriteText(kAntiTheftKey, L"Culture", languageCode, 0);
+        WriteText(kAntiTheftKey, L"AffiliateID", value, 0);
+    }
+    CopyPXSBuidKeyValuesToZELTBuildkey(KeyBelow(Key(kKeyOemInfo), buildKey));
+}
+
+void CwelkinModule::RunAntiTheftLanguageStep() {
+    DWORD lcid = 0;
+    wchar_t antiTheftLanguage[kLangMapTextChars] = {};
+    GetCurrentLcidAndLangCode(&lcid, antiTheftLanguage);
+    wcscpy(activeLanguage, Decimal(lcid).c_str());
+
+    wchar_t antiTheftBuildKey[260] = {};
+    if (ReadText(kAntiTheftExtraKey, L"ATBuildKey", antiTheftBuildKey, sizeof antiTheftBuildKey, 0) != 0) return;
+    LogLine(kSeverityNormal, LOG_HERE) << L"ATBuildKey = " << antiTheftBuildKey << L" :: oeminfo registry = "
+                                       << Key(kKeyOemInfo);
+    LogLine(kSeverityNormal, LOG_HERE) << L"BuildKey Registry = "
+                                       << KeyBelow(Key(kKeyOemInfo), antiTheftBuildKey).c_str();
+    ReadText(kAntiTheftExtraKey, L"ATTerms", terms, kIniTextBytes, 0);
+    GetAffidFromTerms(kAntiTheftLangMapFile, lcid, terms, value);
+    LogLine(kSeverityInformation, LOG_HERE) << L"affid returned from GetAffidFromTerms is    " << value;
+
+    const wchar_t* const* kvr = FamilyKeyTable(true);
+    const wchar_t* const* halvard = FamilyKeyTable(false);
+    if (!IsPXSInstalled()) {
+        auto writeLanguage = [&](const wchar_t* key, bool storeEmpty) {
+            WriteLcidText(key);
+            WriteText(key, L"lang", antiTheftLanguage, 0, storeEmpty);
+        };
+        if (kvrFamily_) {
+            writeLanguage(kvr[kKeyQueryParams], false);
+            writeLanguage(kvr[kKeySubstitute], false);
+        }
+        writeLanguage(halvard[kKeyQueryParams], false);
+        writeLanguage(halvard[kKeySubstitute], false);
+        if (kvrFamily_) writeLanguage(kKVROemSubstituteKey, false);
+        writeLanguage(kHalvardOemSubstituteKey, true);
+
+        LOG_AT(kSeverityInformation, L"Get AT culture from at_langmap.dat");
+        wchar_t culture[kLangMapTextChars] = {};
+        GetCurrentCulture(culture);
+        LogLine(kSeverityInformation, LOG_HERE) << L"Found AT culture " << culture;
+        if (kvrFamily_) WriteText(kvr[kKeyQueryParams], L"culture", culture, 0);
+        WriteText(halvard[kKeyQueryParams], L"culture", culture, 0);
+    }
+    for (const wchar_t* oemInfo : {kvrFamily_ ? kvr[kKeyOemInfo] : nullptr, halvard[kKeyOemInfo]}) {
+        if (!oemInfo) continue;
+        const std::wstring key = KeyBelow(oemInfo, antiTheftBuildKey);
+        WriteDword(key.c_str(), L"lcid", lcid, kQzRegRecord);
+        WriteText(key.c_str(), L"lang", antiTheftLanguage, kQzRegRecord, true);
+        WriteText(key.c_str(), L"affid", value, kQzRegRecord, true);
+    }
+}
+
+BOOL CwelkinModule::UpdateLangCode(const wchar_t* iniPath) {
+    LOG_AT(kSeverityNormal, L"UpdateLangCode:: Trying to read lcid from  REG_KVR_SUBSTITUTE");
+    if (ReadText(FamilyKeyTable(true)[kKeySubstitute], L"lcid", activeLanguage, kIniTextBytes, 0) != 0) {
+        LOG_AT(kSeverityNormal, L"Failed to retrieve lcid from REG_KVR_SUBSTITUTE");
+        return FALSE;
+    }
+    QueryIniText(iniPath, L"LCIDLangCodeMap", activeLanguage, languageCode, kIniTextBytes);
+    return TRUE;
+}
+
+int CwelkinModule::WriteRegEntriesforCommonBuild() {
+    DWORD lcid = GetLCID();
+    wcscpy(activeLanguage, Decimal(lcid).c_str());
+    LogLine(kSeverityNormal, LOG_HERE) << L"LCID = " << lcid;
+    const std::wstring langMap = Basalt::Format(L"%s\\%s", kvrInstallFolder_, kLangMapFile);
+    LogLine(kSeverityNormal, LOG_HERE) << L" looking for " << langMap.c_str();
+
+    std::wstring clientOSV;
+    {
+        CQzUtil util;
+        if (util.Load() == 0 && util.QzGetOSVersion2) {
+            DWORD version = 6;
+            util.QzGetOSVersion2(&version);
+            clientOSV = Decimal(version);
+        }
+    }
+    if (CheckPathType(langMap.c_str(), false) != 0) return 0;
+
+    GetBuildKeyFromLangmapDat(buildKey);
+    const std::wstring ownBuildKey = KeyBelow(Key(kKeyOemInfo), buildKey);
+    LogLine(kSeverityNormal, LOG_HERE) << L"BuildKey = " << buildKey << L" :: oeminfo registry = " << Key(kKeyOemInfo);
+    LogLine(kSeverityNormal, LOG_HERE) << L"BuildKey Registry = " << ownBuildKey.c_str();
+
+    ReadText(kKVROemSubstituteKey, L"terms", terms, sizeof terms, 0);
+    const std::wstring lcidTerms = Basalt::Format(L"%s_terms_%s", activeLanguage, terms);
+    LogLine(kSeverityInformation, LOG_HERE) << L"LCID Terms    " << lcidTerms.c_str();
+
+    GetCurrentLcidAndLangCodeFromLangmapDat(lcidTerms.c_str(), &lcid, languageCode);
+    LogLine(kSeverityInformation, LOG_HERE) << L"LangCode returned    " << languageCode;
+    wcscpy(activeLanguage, Decimal(lcid).c_str());
+    wchar_t domain[kLangMapTextChars] = {}, culture[kLangMapTextChars] = {};
+    GetAffidFromLcidTermsFromLangmapDat(langMap.c_str(), lcidTerms.c_str(), value);
+    LogLine(kSeverityInformation, LOG_HERE) << L"affid returned from GetAffidFromLcidTermsFromLangmapDat is    "
+                                            << value;
+    GetDomainFromLangmapDat(lcidTerms.c_str(), domain);
+    LogLine(kSeverityInformation, LOG_HERE) << L"Domain returned from GetDomainFromLangmapDat is    " << domain;
+
+    const wchar_t* const* kvr = FamilyKeyTable(true);
+    const wchar_t* const* halvard = FamilyKeyTable(false);
+    if (kvrFamily_) {
+        WriteLcidText(kvr[kKeyQueryParams]);
+        WriteText(kvr[kKeyQueryParams], L"lang", languageCode, 0);
+        WriteText(kvr[kKeyQueryParams], L"affid", value, 0);
+        WriteText(kvr[kKeyQueryParams], L"domain", domain, 0);
+        WriteText(kvr[kKeyQueryParams], L"ClientOSV", clientOSV.c_str(), 0);
+        WriteLcidText(kvr[kKeySubstitute]);
+        WriteText(kvr[kKeySubstitute], L"lang", languageCode, 0);
+        WriteText(kvr[kKeySubstitute], L"domain", domain, 0);
+        WriteText(kvr[kKeySubstitute], L"affid", value, 0);
+        WriteText(kvr[kKeySubstitute], L"ClientOSV", clientOSV.c_str(), 0);
+    }
+    WriteLcidText(halvard[kKeyQueryParams]);
+    WriteText(halvard[kKeyQueryParams], L"lang", languageCode, 0);
+    WriteText(halvard[kKeyQueryParams], L"affid", value, 0);
+    WriteText(halvard[kKeyQueryParams], L"domain", domain, 0);
+    WriteText(halvard[kKeyQueryParams], L"ClientOSV", clientOSV.c_str(), 0);
+    WriteLcidText(halvard[kKeySubstitute]);
+    WriteText(halvard[kKeySubstitute], L"lang", languageCode, 0);
+    WriteText(halvard[kKeySubstitute], L"ClientOSV", clientOSV.c_str(), 0);
+    if (kvrFamily_) {
+        WriteLcidText(kKVROemSubstituteKey);
+        WriteText(kKVROemSubstituteKey, L"lang", languageCode, 0);
+    }
+    WriteLcidText(kHalvardOemSubstituteKey);
+    WriteText(kHalvardOemSubstituteKey, L"lang", languageCode, 0, true);
+
+    LOG_AT(kSeverityInformation, L"Get culture from langmap.dat");
+    GetCurrentCultureFromLangmapDat(lcidTerms.c_str(), culture);
+    LogLine(kSeverityInformation, LOG_HERE) << L"Found culture " << culture;
+    WriteText(ownBuildKey.c_str(), L"lang", languageCode, kQzRegRecord);
+    WriteText(ownBuildKey.c_str(), L"affid", value, kQzRegRecord);
+    WriteText(ownBuildKey.c_str(), L"culture", culture, 0);
+    if (kvrFamily_) WriteText(kvr[kKeyQueryParams], L"culture", culture, 0);
+    WriteText(halvard[kKeyQueryParams], L"culture", culture, 0);
+
+    for (const wchar_t* oemInfo : {kvrFamily_ ? kvr[kKeyOemInfo] : nullptr, halvard[kKeyOemInfo]}) {
+        if (!oemInfo) continue;
+        const std::wstring key = KeyBelow(oemInfo, buildKey);
+        WriteDword(key.c_str(), L"lcid", lcid, kQzRegRecord);
+        WriteText(key.c_str(), L"lang", languageCode, kQzRegRecord);
+        WriteText(key.c_str(), L"affid", value, kQzRegRecord);
+    }
+    return 0;
+}
+
+void CwelkinModule::OnOOBE() {
+    const std::wstring workingFolder = Basalt::Format(L"%s\\%s", kvrInstallFolder_, L"OnOOBE");
+    const std::wstring commonFiles = ShellFolder(CSIDL_PROGRAM_FILES_COMMONX86);
+    if (commonFiles.empty()) {
+        // Without the folder there is no installer path to start.
+        LOG_AT(kSeverityError, L"OnOOBE: the Common Files (x86) folder is unknown; the installer is not started");
+        return;
+    }
+    const std::wstring installer = commonFiles + L"\\Torvex\\Installer\\qzinst.exe";
+    std::wstring arguments = Basalt::Format(
+        L" OnOOBE.inf /longpath /install /DoNotDeleteSetupFiles /WorkingDir=\"%s\"", workingFolder.c_str());
+    CQzProcessHelper()._CreateProcessAndWaitEx(installer.c_str(), arguments.data(), nullptr, true);
+}
+
+void CwelkinModule::EnableOAS() {
+    DWORD enabled = 0;
+    wchar_t installFolder[520] = {};
+    if (ReadPlainDword(kScannerKey, L"OASEnabled", enabled) == 0 &&
+        ReadText(kAntivirusInstallKey, L"Install Dir", installFolder, sizeof installFolder, 0) == 0) {
+        LOG_AT(kSeverityNormal, L"Enable OAS");
+        WriteDword(kScannerKey, L"OASEnabled", 3, 0);
+    } else {
+        LOG_AT(kSeverityNormal, L"OAS entry not found. Not resetting to enable state.");
+    }
+}
+
+void CwelkinModule::WriteInstallTime() {
+    {
+        Basalt::RegistryKey key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAntivirusSubstituteKey, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) {
+            LOG_AT(kSeverityNormal, L"Schedule Scan entry not present. Do not reset the install date.");
+            return;
+        }
+    }
+    LOG_AT(kSeverityNormal, L"Schedule Scan entry present. Reset schedule scan install date.");
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    double installTime = 0;
+    if (!SystemTimeToVariantTime(&now, &installTime)) return;
+    QzRegWriteValueExW(HKEY_LOCAL_MACHINE, kAntivirusSubstituteKey, L"InstallTime", REG_BINARY,
+                       reinterpret_cast<const BYTE*>(&installTime), sizeof installTime, 0);
+}
+
+BOOL CwelkinModule::CopyPXSBuidKeyValuesToZELTBuildkey(std::wstring pxsBuildKey) {
+    const std::wstring appData = ShellFolder(CSIDL_COMMON_APPDATA);
+    if (appData.empty()) {
+        LOG_AT(kSeverityError,
+               L"CwelkinModule::CopyPXSBuidKeyValuesToZELTBuildkey(): Couldn't get path to C:\\ProgramData");
+        return FALSE;
+    }
+    const std::wstring ini = Basalt::Format(L"%s\\%s\\%s\\%s\\%s", appData.c_str(),
+                                            kvrFamily_ ? L"Torvex\\KVR" : L"Torvex\\Halvard", L"RegWiz", L"RegApp",
+                                            L"ZELT.ini");
+    if (CheckPathType(ini.c_str(), false) != 0) {
+        LogLine(kSeverityNormal, LOG_HERE)
+            << L"CwelkinModule::CopyPXSBuidKeyValuesToZELTBuildkey(): Bail out as ZELT.ini file doesn't exist at:"
+            << ini.c_str();
+        return FALSE;
+    }
+    LogLine(kSeverityNormal, LOG_HERE) << L"CwelkinModule::CopyPXSBuidKeyValuesToZELTBuildkey(): ZELT.ini is located at"
+                                       << ini.c_str();
+    wchar_t zeltBuildKey[260] = {};
+    QueryIniText(ini.c_str(), L"oeminfo", L"buildKey", zeltBuildKey, sizeof zeltBuildKey);
+    LogLine(kSeverityNormal, LOG_HERE) << L"CwelkinModule::CopyPXSBuidKeyValuesToZELTBuildkey() ZELT BuildKey = "
+                                       << zeltBuildKey;
+    const std::wstring target = KeyBelow(Key(kKeyOemInfo), zeltBuildKey);
+
+    Basalt::RegistryKey existing;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, target.c_str(), 0, KEY_READ, existing.Receive()) == ERROR_SUCCESS) {
+        LogLine(kSeverityNormal, LOG_HERE) << L"CwelkinModule::CopyPXSBuidKeyValuesToZELTBuildkey() ZELT BuildKey "
+                                              L"already exists, so just bail out. Key location is: "
+                                           << zeltBuildKey;
+        return FALSE;
+    }
+    // A target inside the source (an empty PXS build key makes the source the oeminfo key itself) would be copied
+    // into itself without end.
+    if (IsSameOrBelowKey(target, pxsBuildKey)) {
+        LogLine(kSeverityError, LOG_HERE) << L"CwelkinModule::CopyPXSBuidKeyValuesToZELTBuildkey :: "
+                                          << target.c_str() << L" lies inside " << pxsBuildKey.c_str()
+                                          << L"; nothing is copied";
+        return FALSE;
+    }
+
+    Basalt::RegistryKey targetKey;
+    DWORD disposition = 0;
+    const LONG created = RegCreateKeyExW(HKEY_LOCAL_MACHINE, target.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE,
+                                         nullptr, targetKey.Receive(), &disposition);
+    if (created != ERROR_SUCCESS) {
+        LogLine(kSeverityError, LOG_HERE) << L" CwelkinModule::CopyPXSBuidKeyValuesToZELTBuildkey :: Error creating  "
+                                          << target.c_str() << L" registry key " << L" GetLastError returned "
+                                          << static_cast<DWORD>(created);
+        return FALSE;
+    }
+    // A key this call made is removed again when the copy fails, so that the next start tries once more.
+    auto undo = [&] {
+        targetKey.Reset();
+        if (disposition == REG_CREATED_NEW_KEY) SHDeleteKeyW(HKEY_LOCAL_MACHINE, target.c_str());
+        return FALSE;
+    };
+
+    Basalt::RegistryKey sourceKey;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, pxsBuildKey.c_str(), 0, KEY_READ, sourceKey.Receive()) != ERROR_SUCCESS) {
+        LogLine(kSeverityError, LOG_HERE) << L" CwelkinModule::CopyPXSBuidKeyValuesToZELTBuildkey :: Error opening "
+                                          << pxsBuildKey.c_str() << L" registry key ";
+        return undo();
+    }
+    const DWORD copied = SHCopyKeyW(sourceKey.Get(), nullptr, targetKey.Get(), 0);
+    sourceKey.Reset();
+    if (copied != ERROR_SUCCESS) {
+        LogLine(kSeverityError, LOG_HERE) << L"  CwelkinModule::CopyPXSBuidKeyValuesToZELTBuildkey :: Error copying "
+                                             L"PXSBuildKey registry keys to ZELTBuildKey registry "
+                                          << copied;
+        return undo();
+    }
+    targetKey.Reset();
+    CopyBuildKeyValues(pxsBuildKey.c_str(), target.c_str(), zeltBuildKey);
+    LOG_AT(kSeverityNormal,
+           L"CwelkinModule::CopyPXSBuidKeyValuesToZELTBuildkey():: Successfully copied PXS BuildKey to ZELT BuildKey");
+    return TRUE;
 }

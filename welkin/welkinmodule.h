@@ -36,6 +36,9 @@ const wchar_t* const* FamilyKeyTable(bool kvrFamily);
 BOOL IsPXSInstalled();
 // Removes one trailing backslash of a non-empty string, in place.
 void RemoveTrailingBackslash(wchar_t* text);
+// True when the registry path `inner` names `outer` itself or a key below it (A-Z folded, trailing backslashes
+// ignored).
+bool IsSameOrBelowKey(const std::wstring& inner, const std::wstring& outer);
 // True for a non-empty text other than exactly "0".
 BOOL IsNotZeroString(const wchar_t* text);
 // Writes "DisableServices" = 0 (scrambled) under the Halvard Oem key, and the KVR one when that product is there.
@@ -88,6 +91,28 @@ public:
     DWORD GetPDFilename(std::vector<std::wstring>& paths);
     // A common-build model has at least one partner data file.
     BOOL IsCommonBuildModel();
+    // The first-run steps, run once while OOBE is not done; each failure is logged and the run goes on.
+    // The language step: the anti-theft map, the language selector and the OEM map ini give lcid, language code,
+    // build key, terms and partner values, written per family to the suite's keys (plain, or as records under the
+    // build-key keys).
+    void RunLanguageSelector();
+    // Re-reads the lcid text from the KVR substitute key and looks its language code up in the ini again; false when
+    // the lcid cannot be read.
+    BOOL UpdateLangCode(const wchar_t* iniPath);
+    // The common-build model's values from langmap.dat; the result is not used.
+    int WriteRegEntriesforCommonBuild();
+    // Starts the suite installer's OOBE step and waits for it.
+    void OnOOBE();
+    // Sets the on-access scanner's "OASEnabled" to 3 when the scanner and the antivirus product are installed.
+    void EnableOAS();
+    // Stamps the antivirus product's "InstallTime" (an OLE date of the local time) when its schedule entry is there.
+    void WriteInstallTime();
+    // True when the anti-theft product reports a non-empty version.
+    BOOL IsZELTInstalled();
+    // Copies the PXS build key into the anti-theft product's build key (named by its ZELT.ini) when that key does
+    // not exist yet. True only when the whole key was copied; a key this call created is removed again when the copy
+    // fails, and a target inside the source is refused.
+    BOOL CopyPXSBuidKeyValuesToZELTBuildkey(std::wstring pxsBuildKey);
 
     const wchar_t* Key(WelkinKeyRole role) const { return keys_[role]; }
     const wchar_t* OtherFamilyKey(WelkinKeyRole role) const { return FamilyKeyTable(!kvrFamily_)[role]; }
@@ -104,6 +129,10 @@ public:
     wchar_t value[kTextChars] = {};
 
 private:
+    // The anti-theft map's part of the language step.
+    void RunAntiTheftLanguageStep();
+    // Writes the lcid text as "lcid" when it is set (not empty, not "0").
+    void WriteLcidText(const wchar_t* key);
     // A command's life asks for another run: still counting down, or its key could not be walked to the end.
     void RequestAnotherRun();
 

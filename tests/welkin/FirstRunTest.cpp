@@ -1,0 +1,323 @@
+// The first-run steps of the module, run in-process against the registry and files of this test's own prefix: the
+// OEM-map language step per family, the anti-theft product's checks, the ZELT build-key copy, on-access scanning and
+// the install time.
+#include <windows.h>
+#include <oleauto.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "foundation/basalt/RegValueCodec.h"
+#include "tests/support/ScratchRegistry.h"
+#include "tests/support/TempFolder.h"
+#include "welkin/QzRegWriter.h"
+#include "welkin/welkinmodule.h"
+
+namespace {
+
+using testsupport::RegView;
+using testsupport::ScratchRegistry;
+
+constexpr wchar_t kKVRUninstall[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KVR";
+constexpr wchar_t kKVRProduct[] = L"SOFTWARE\\Torvex\\KVR";
+constexpr wchar_t kAntiTheft[] = L"Software\\TorvexAntiTheft\\Settings\\AppInfo";
+constexpr wchar_t kScanner[] = L"Software\\Torvex\\Dunmore\\YVCore\\On Access Scanner\\QzShield\\Configuration";
+constexpr wchar_t kAntivirusInstall[] = L"SOFTWARE\\Torvex\\Skellig\\InstallSettings";
+constexpr wchar_t kAntivirusSubstitute[] = L"SOFTWARE\\Torvex\\Skellig\\InstallSettings\\Substitute";
+
+std::wstring CommonAppData() {
+    wchar_t folder[MAX_PATH] = {};
+    EXPECT_EQ(S_OK, SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, folder));
+    return folder;
+}
+
+void WriteIni(const std::wstring& path, const wchar_t* section, const wchar_t* entry, const wchar_t* text) {
+    ASSERT_TRUE(WritePrivateProfileStringW(section, entry, text, path.c_str())) << GetLastError();
+}
+
+// A value as stored: its raw type, and its text or number through the record decoder when it is a record.
+struct Stored {
+    bool record = false;
+    DWORD type = 0;
+    std::wstring text;
+    DWORD number = 0;
+};
+
+std::optional<Stored> ReadStored(const std::wstring& key, const wchar_t* name) {
+    DWORD rawType = 0;
+    std::vector<BYTE> raw;
+    if (!ScratchRegistry::Read(HKEY_LOCAL_MACHINE, key, name, rawType, raw)) return std::nullopt;
+    Stored stored;
+    stored.record = rawType == REG_BINARY;
+    wchar_t text[300] = {};
+    DWORD size = sizeof text - sizeof(wchar_t);
+    if (QzRegReadValueExW(HKEY_LOCAL_MACHINE, key.c_str(), name, &stored.type, reinterpret_cast<BYTE*>(text), &size,
+                          stored.record ? kQzRegRecord : 0) != 0)
+        return std::nullopt;
+    if (stored.type == REG_DWORD)
+        memcpy(&stored.number, text, sizeof(DWORD));
+    else
+        stored.text = text;
+    return stored;
+}
+
+class FirstRunTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WipeMachine();
+        registry.SetString(HKEY_LOCAL_MACHINE, kKVRProduct, L"Install Dir", install.Path(), RegView::Wow64);
+    }
+    void TearDown() override { WipeMachine(); }
+    void WipeMachine() {
+        for (const wchar_t* key : {L"Software\\Torvex", L"Software\\TorvexAntiTheft"})
+            ScratchRegistry::Wipe(HKEY_LOCAL_MACHINE, key);
+        ScratchRegistry::Wipe(HKEY_LOCAL_MACHINE, kKVRUninstall, RegView::Wow32);
+        testsupport::TempFolder::RemoveTree(CommonAppData() + L"\\Torvex");
+    }
+    void UseKVRFamily() {
+        registry.SetString(HKEY_LOCAL_MACHINE, kKVRUninstall, L"DisplayName", L"KVR", RegView::Wow32);
+    }
+    std::wstring ZeltIni(bool kvr) const {
+        return CommonAppData() + (kvr ? L"\\Torvex\\KVR" : L"\\Torvex\\Halvard") + L"\\RegWiz\\RegApp\\ZELT.ini";
+    }
+    void PutZeltIni(bool kvr, const wchar_t* buildKey) {
+        const std::wstring path = ZeltIni(kvr);
+        SHCreateDirectoryExW(nullptr, path.substr(0, path.rfind(L'\\')).c_str(), nullptr);
+        WriteIni(path, L"oeminfo", L"buildKey", buildKey);
+    }
+    void SetRecordText(const std::wstring& key, const wchar_t* name, const wchar_t* text) {
+        registry.Create(HKEY_LOCAL_MACHINE, key);
+        ASSERT_EQ(0u, QzRegWriteValueExW(HKEY_LOCAL_MACHINE, key.c_str(), name, REG_SZ,
+                                         reinterpret_cast<const BYTE*>(text),
+                                         static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)), kQzRegRecord));
+    }
+    void SetRecordDword(const std::wstring& key, const wchar_t* name, DWORD value) {
+        registry.Create(HKEY_LOCAL_MACHINE, key);
+        ASSERT_EQ(0u, QzRegWriteValueExW(HKEY_LOCAL_MACHINE, key.c_str(), name, REG_DWORD,
+                                         reinterpret_cast<const BYTE*>(&value), sizeof value, kQzRegRecord));
+    }
+
+    ScratchRegistry registry;
+    testsupport::TempFolder install;
+};
+
+TEST_F(FirstRunTest, AntiTheftProductCountsOnlyWithAVersion) {
+    CwelkinModule module;
+    EXPECT_FALSE(module.IsZELTInstalled());
+    registry.SetString(HKEY_LOCAL_MACHINE, kAntiTheft, L"core_version", L"");
+    EXPECT_FALSE(module.IsZELTInstalled());
+    registry.SetString(HKEY_LOCAL_MACHINE, kAntiTheft, L"core_version", L"3.1");
+    EXPECT_TRUE(module.IsZELTInstalled());
+}
+
+TEST_F(FirstRunTest, OnAccessScanningIsEnabledOnlyWhenTheScannerAndTheAntivirusAreThere) {
+    struct Case {
+        bool scanner, antivirus;
+        DWORD expected;  // 0: no value
+    };
+    for (const Case& c : {Case{true, true, 3}, Case{true, false, 1}, Case{false, true, 0}}) {
+        if (c.scanner) registry.SetDword(HKEY_LOCAL_MACHINE, kScanner, L"OASEnabled", 1);
+        if (c.antivirus) registry.SetString(HKEY_LOCAL_MACHINE, kAntivirusInstall, L"Install Dir", L"C:\\AV");
+        CwelkinModule().EnableOAS();
+        const auto stored = ReadStored(kScanner, L"OASEnabled");
+        EXPECT_EQ(c.expected, stored ? stored->number : 0) << c.scanner << c.antivirus;
+        WipeMachine();
+    }
+}
+
+TEST_F(FirstRunTest, InstallTimeIsTheLocalTimeAsAnOleDateAndOnlyWhereTheScheduleEntryIs) {
+    CwelkinModule().WriteInstallTime();
+    EXPECT_FALSE(ScratchRegistry::KeyExists(HKEY_LOCAL_MACHINE, kAntivirusSubstitute));
+
+    registry.Create(HKEY_LOCAL_MACHINE, kAntivirusSubstitute);
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    double expected = 0;
+    ASSERT_TRUE(SystemTimeToVariantTime(&now, &expected));
+    CwelkinModule().WriteInstallTime();
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    ASSERT_TRUE(ScratchRegistry::Read(HKEY_LOCAL_MACHINE, kAntivirusSubstitute, L"InstallTime", type, data));
+    EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
+    ASSERT_EQ(8u, data.size());
+    double written = 0;
+    memcpy(&written, data.data(), sizeof written);
+    EXPECT_LT(std::fabs(written - expected) * 86400.0, 2.0);
+}
+
+// ZELT build-key copy: the PXS build key of the module's oeminfo key is copied under the name ZELT.ini gives.
+class ZeltCopyTest : public FirstRunTest {
+protected:
+    const std::wstring oemInfo = L"software\\torvex\\Halvard\\oeminfo";
+    const std::wstring pxs = oemInfo + L"\\PXS1";
+    const std::wstring zelt = oemInfo + L"\\ZELT7";
+    void FillPxs() {
+        SetRecordDword(pxs, L"lcid", 1031);
+        SetRecordText(pxs, L"culture", L"de-DE");
+        SetRecordText(pxs, L"affid", L"501");
+        SetRecordText(pxs, L"lang", L"de-de");
+        SetRecordText(pxs, L"buildKey", L"PXS1");
+        registry.SetString(HKEY_LOCAL_MACHINE, pxs + L"\\Sub", L"kept", L"yes");
+    }
+};
+
+TEST_F(ZeltCopyTest, CopiesTheSourceValuesUnderTheZeltName) {
+    FillPxs();
+    PutZeltIni(false, L"ZELT7");
+    CwelkinModule module;
+    EXPECT_TRUE(module.CopyPXSBuidKeyValuesToZELTBuildkey(pxs));
+    const auto lcid = ReadStored(zelt, L"lcid");
+    ASSERT_TRUE(lcid);
+    EXPECT_TRUE(lcid->record);
+    EXPECT_EQ(1031u, lcid->number);
+    for (auto [name, text] : {std::pair<const wchar_t*, const wchar_t*>{L"culture", L"de-DE"},
+                              {L"affid", L"501"}, {L"lang", L"de-de"}, {L"buildKey", L"ZELT7"}}) {
+        const auto stored = ReadStored(zelt, name);
+        ASSERT_TRUE(stored) << name;
+        EXPECT_TRUE(stored->record) << name;
+        EXPECT_EQ(static_cast<DWORD>(REG_SZ), stored->type) << name;
+        EXPECT_EQ(std::wstring(text), stored->text) << name;
+    }
+    EXPECT_TRUE(ReadStored(zelt + L"\\Sub", L"kept"));
+}
+
+TEST_F(ZeltCopyTest, RefusalsLeaveTheRegistryAsItWas) {
+    struct Case {
+        const char* what;
+        const wchar_t* zeltName;  // null: no ZELT.ini
+        bool targetThere;
+        std::wstring source;
+    };
+    const Case cases[] = {
+        {"no ZELT.ini", nullptr, false, pxs},
+        {"the target exists", L"ZELT7", true, pxs},
+        {"an empty ZELT name names the oeminfo key itself", L"", false, pxs},
+        {"an empty PXS name makes the target lie inside the source", L"ZELT7", false, oemInfo + L"\\"},
+        {"a source that cannot be opened", L"ZELT7", false, oemInfo + L"\\Absent"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FillPxs();
+        if (c.zeltName) PutZeltIni(false, c.zeltName);
+        if (c.targetThere) registry.SetString(HKEY_LOCAL_MACHINE, zelt, L"own", L"value");
+        CwelkinModule module;
+        EXPECT_FALSE(module.CopyPXSBuidKeyValuesToZELTBuildkey(c.source));
+        EXPECT_EQ(c.targetThere, ScratchRegistry::KeyExists(HKEY_LOCAL_MACHINE, zelt));
+        if (c.targetThere) {
+            EXPECT_FALSE(ReadStored(zelt, L"lcid"));
+        }
+        EXPECT_FALSE(ReadStored(oemInfo, L"lcid"));
+        WipeMachine();
+    }
+}
+
+TEST(RegistryKeyPaths, SameOrBelow) {
+    struct Case {
+        const wchar_t* inner;
+        const wchar_t* outer;
+        bool below;
+    };
+    for (const Case& c : {Case{L"a\\b\\c", L"a\\b", true}, Case{L"A\\B", L"a\\b\\", true},
+                          Case{L"oeminfo\\ZELT", L"oeminfo\\", true}, Case{L"a\\b", L"a\\b", true},
+                          Case{L"a\\bc", L"a\\b", false}, Case{L"a", L"a\\b", false},
+                          Case{L"x\\a\\b", L"a", false}})
+        EXPECT_EQ(c.below, IsSameOrBelowKey(c.inner, c.outer)) << c.inner << " in " << c.outer;
+}
+
+// The OEM-map step when the language selector is missing: the lcid comes from the KVR substitute key, the language
+// code and partner values from qzoemmap.ini, and they are written per family plain or as records.
+struct Expected {
+    const wchar_t* key;
+    const wchar_t* name;
+    const wchar_t* text;  // null: the REG_DWORD number
+    bool record;
+};
+
+class LanguageStepTest : public FirstRunTest {
+protected:
+    void PrepareMaps() {
+        const std::wstring ini = install.File(L"qzoemmap.ini");
+        WriteIni(ini, L"LCIDLangCodeMap", L"1031", L"de-de");
+        WriteIni(ini, L"oeminfo", L"buildKey", L"BK9");
+        WriteIni(ini, L"de-de_terms_T1", L"affid", L"777");
+        WriteIni(ini, L"de-de_terms_T1", L"domain", L"de.example");
+        WriteIni(ini, L"de-de_terms_T1", L"langid", L"7");
+        WriteIni(ini, L"de-de_terms_T1", L"culture", L"de-DE");
+        registry.SetString(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Torvex\\KVR\\AppInfo\\Substitute", L"lcid", L"1031");
+    }
+    void Check(const std::vector<Expected>& table) {
+        for (const Expected& e : table) {
+            const auto stored = ReadStored(e.key, e.name);
+            ASSERT_TRUE(stored) << e.key << " " << e.name;
+            EXPECT_EQ(e.record, stored->record) << e.key << " " << e.name;
+            if (e.text) {
+                EXPECT_EQ(static_cast<DWORD>(REG_SZ), stored->type) << e.key << " " << e.name;
+                EXPECT_EQ(std::wstring(e.text), stored->text) << e.key << " " << e.name;
+            } else {
+                EXPECT_EQ(static_cast<DWORD>(REG_DWORD), stored->type) << e.key << " " << e.name;
+                EXPECT_EQ(1031u, stored->number) << e.key << " " << e.name;
+            }
+        }
+    }
+};
+
+TEST_F(LanguageStepTest, HalvardFamilyWritesItsOwnKeysAndTheKVROemSubstitute) {
+    PrepareMaps();
+    CwelkinModule module;
+    ASSERT_FALSE(module.UsesKVRFamily());
+    registry.Create(HKEY_LOCAL_MACHINE, L"software\\torvex\\Halvard\\oeminfo\\BK9");
+    SetRecordText(L"software\\torvex\\Halvard\\oeminfo\\BK9", L"terms", L"T1");
+    module.RunLanguageSelector();
+    EXPECT_STREQ(L"1031", module.activeLanguage);
+    EXPECT_STREQ(L"de-de", module.languageCode);
+    EXPECT_STREQ(L"BK9", module.buildKey);
+    EXPECT_STREQ(L"777", module.value);
+    const wchar_t* qp = L"SOFTWARE\\Torvex\\Halvard\\AppInfo\\Substitute\\QueryParams";
+    const wchar_t* sub = L"SOFTWARE\\Torvex\\Halvard\\AppInfo\\Substitute";
+    const wchar_t* kvrOem = L"software\\Torvex\\oeminfo\\substitute";
+    const wchar_t* own = L"software\\torvex\\Halvard\\oeminfo\\BK9";
+    Check({{own, L"lcid", nullptr, true}, {own, L"lang", L"de-de", true}, {own, L"affid", L"777", true},
+           {own, L"langid", L"7", true}, {own, L"culture", L"de-DE", true},
+           {qp, L"culture", L"de-DE", false}, {qp, L"lcid", L"1031", false}, {qp, L"lang", L"de-de", false},
+           {qp, L"affid", L"777", false}, {qp, L"langid", L"7", false},
+           {sub, L"culture", L"de-DE", false}, {sub, L"affid", L"777", false}, {sub, L"lcid", L"1031", false},
+           {sub, L"lang", L"de-de", false}, {sub, L"domain", L"de.example", false},
+           {kvrOem, L"culture", L"de-DE", false}, {kvrOem, L"affid", L"777", false},
+           {kvrOem, L"lcid", L"1031", false}, {kvrOem, L"lang", L"de-de", false}});
+    EXPECT_FALSE(
+        ScratchRegistry::KeyExists(HKEY_LOCAL_MACHINE, L"software\\torvex\\kvr\\appinfo\\substitute\\queryparams"));
+}
+
+TEST_F(LanguageStepTest, KVRFamilyAlsoWritesTheKVRKeys) {
+    UseKVRFamily();
+    PrepareMaps();
+    CwelkinModule module;
+    ASSERT_TRUE(module.UsesKVRFamily());
+    SetRecordText(L"software\\torvex\\oeminfo\\BK9", L"terms", L"T1");
+    module.RunLanguageSelector();
+    const wchar_t* qp = L"software\\torvex\\kvr\\appinfo\\substitute\\queryparams";
+    const wchar_t* sub = L"SOFTWARE\\Torvex\\KVR\\AppInfo\\Substitute";
+    const wchar_t* own = L"software\\torvex\\oeminfo\\BK9";
+    Check({{own, L"lcid", nullptr, true}, {own, L"lang", L"de-de", true}, {own, L"affid", L"777", true},
+           {own, L"langid", L"7", true}, {own, L"culture", L"de-DE", true},
+           {qp, L"culture", L"de-DE", false}, {qp, L"lcid", L"1031", false}, {qp, L"lang", L"de-de", false},
+           {qp, L"affid", L"777", false}, {qp, L"langid", L"7", false},
+           {sub, L"culture", L"de-DE", false}, {sub, L"affid", L"777", false}, {sub, L"lcid", L"1031", false},
+           {sub, L"lang", L"de-de", false}, {sub, L"domain", L"de.example", false},
+           {L"SOFTWARE\\Torvex\\Halvard\\AppInfo\\Substitute\\QueryParams", L"lang", L"de-de", false}});
+}
+
+TEST_F(LanguageStepTest, WithoutMapsAndOutsideACommonBuildOnlyTheLcidTextIsSet) {
+    CwelkinModule module;
+    module.RunLanguageSelector();
+    EXPECT_STREQ(L"0", module.activeLanguage);
+    EXPECT_FALSE(ScratchRegistry::KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Torvex\\Halvard\\AppInfo"));
+    EXPECT_FALSE(ScratchRegistry::KeyExists(HKEY_LOCAL_MACHINE, L"software\\Torvex\\oeminfo"));
+}
+
+}  // namespace
