@@ -13,8 +13,10 @@
 #include <vector>
 
 #include "foundation/basalt/RegValueCodec.h"
+#include "tests/support/CommandJournal.h"
 #include "tests/support/ScratchRegistry.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/WinePaths.h"
 #include "welkin/QzRegWriter.h"
 #include "welkin/welkinmodule.h"
 
@@ -148,6 +150,67 @@ TEST_F(FirstRunTest, InstallTimeIsTheLocalTimeAsAnOleDateAndOnlyWhereTheSchedule
     double written = 0;
     memcpy(&written, data.data(), sizeof written);
     EXPECT_LT(std::fabs(written - expected) * 86400.0, 2.0);
+}
+
+// A common-build model has partner data files; the installer's OOBE step starts only then.
+class CommonBuildTest : public FirstRunTest {
+protected:
+    const std::wstring partnerKey = L"SOFTWARE\\Torvex\\Halvard\\CommonBuild\\PartnerDataFile";
+    const std::wstring partnerFolder = L"C:\\Programdata\\Torvex\\KVR\\Regwiz\\PartnerData";
+    void TearDown() override {
+        testsupport::TempFolder::RemoveTree(partnerFolder);
+        FirstRunTest::TearDown();
+    }
+    void ListPartnerFile(const wchar_t* guid, const wchar_t* name) {
+        registry.SetString(HKEY_LOCAL_MACHINE, partnerKey + L"\\" + guid, L"GuidFilename", name);
+    }
+};
+
+TEST_F(CommonBuildTest, OnlyExistingPartnerDataFilesMakeACommonBuild) {
+    SHCreateDirectoryExW(nullptr, (partnerFolder + L"\\folder.dat").c_str(), nullptr);
+    ListPartnerFile(L"{1}", L"missing.dat");
+    ListPartnerFile(L"{2}", L"folder.dat");
+    CwelkinModule module;
+    std::vector<std::wstring> files{L"stale"};
+    EXPECT_EQ(0u, module.GetPDFilename(files));
+    EXPECT_TRUE(files.empty());
+    EXPECT_FALSE(module.IsCommonBuildModel());
+
+    HANDLE file = CreateFileW((partnerFolder + L"\\pd.dat").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                              nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    CloseHandle(file);
+    ListPartnerFile(L"{3}", L"pd.dat");
+    EXPECT_EQ(0u, module.GetPDFilename(files));
+    ASSERT_EQ(1u, files.size());
+    EXPECT_EQ(partnerFolder + L"\\pd.dat", files[0]);
+    EXPECT_TRUE(module.IsCommonBuildModel());
+
+    ScratchRegistry::Wipe(HKEY_LOCAL_MACHINE, kKVRProduct, RegView::Wow64);
+    EXPECT_EQ(3u, module.GetPDFilename(files));
+    EXPECT_TRUE(files.empty());
+    EXPECT_FALSE(module.IsCommonBuildModel());
+}
+
+TEST_F(CommonBuildTest, InstallerOobeStepGetsItsExactCommandLine) {
+    wchar_t commonX86[MAX_PATH] = {};
+    ASSERT_EQ(S_OK, SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES_COMMONX86, nullptr, 0, commonX86));
+    const std::wstring installerFolder = std::wstring(commonX86) + L"\\Torvex\\Installer";
+    SHCreateDirectoryExW(nullptr, installerFolder.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(testsupport::WindowsPathOf(COMMAND_DOUBLE_EXE).c_str(),
+                          (installerFolder + L"\\qzinst.exe").c_str(), FALSE));
+    const std::wstring journal = install.File(L"installer.txt");
+    SetEnvironmentVariableW(L"WELKIN_COMMAND_JOURNAL", journal.c_str());
+    CwelkinModule module;
+    module.OnOOBE();
+    SetEnvironmentVariableW(L"WELKIN_COMMAND_JOURNAL", nullptr);
+    testsupport::TempFolder::RemoveTree(installerFolder);
+    const auto starts = testsupport::ReadCommandStarts(journal);
+    ASSERT_EQ(1u, starts.size());
+    std::wstring workingFolder = install.Path() + L"\\OnOOBE";
+    EXPECT_EQ(" OnOOBE.inf /longpath /install /DoNotDeleteSetupFiles /WorkingDir=\"" +
+                  std::string(workingFolder.begin(), workingFolder.end()) + "\"",
+              starts[0].commandLine);
 }
 
 // ZELT build-key copy: the PXS build key of the module's oeminfo key is copied under the name ZELT.ini gives.
