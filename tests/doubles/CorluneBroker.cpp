@@ -434,6 +434,15 @@ uint32_t Broker::Request(const char* entry, Orvan::BusHandle handle, uint64_t in
     } else {
         Queue(std::move(task), Clock::now() + std::chrono::milliseconds(wait));
     }
+    // What the replier announces once its answer is out goes to every matching subscriber after the reply.
+    if (!timedOut && plan.kind == ReplyPlan::Kind::Answer) {
+        for (const auto& [noticeName, noticeData] : plan.notices) {
+            Carried notice{noticeName, plan.sender, noticeData, false, TemplateHeader()};
+            notice.header.totalSize = TotalSize(notice);
+            for (Task& delivery : MatchingDeliveries(notice, id))
+                Queue(std::move(delivery), Clock::now() + std::chrono::milliseconds(wait + 1));
+        }
+    }
     return kSuccess;
 }
 

@@ -6,6 +6,8 @@
 // settings it is given.
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/doubles/CorluneSettings.h"
 
@@ -24,6 +26,8 @@ struct ReplyPlan {
     uint32_t status = 0;  // of a Failure
     std::wstring name, sender, data;  // of an Answer
     uint64_t delayMs = 0;  // an Answer or Failure later than the time-out becomes a TimeOut
+    // Of an Answer: messages (name, data) published by the replier after its reply.
+    std::vector<std::pair<std::wstring, std::wstring>> notices;
 };
 
 class Responder {
