@@ -3,10 +3,15 @@
 #include <shlobj.h>
 
 #include <cwchar>
+#include <memory>
 #include <new>
 
+#include "clients/messagebus/Message.h"
+#include "clients/messagebus/MessageBusClient.h"
+#include "clients/settings/SettingsManagerClient.h"
 #include "foundation/basalt/Format.h"
 #include "foundation/basalt/ProcAddress.h"
+#include "foundation/logging/LogSite.h"
 #include "foundation/logging/LogStream.h"
 #include "welkin/FolderText.h"
 #include "welkin/QzXMLBase.h"
@@ -104,7 +109,11 @@ std::wstring FromAntiTheftLangMap(DWORD lcid, const wchar_t* name, DWORD& select
 
 std::wstring OrDefault(const std::wstring& text, const wchar_t* fallback) { return text.empty() ? fallback : text; }
 
+const Orvan::SettingsManager::Timeout kPropertyTimeoutMs = 5000;
+
 }  // namespace
+
+const std::wstring g_OOBECompleteMessage = L"Core.OOBE.OOBEComplete";
 
 size_t SplitString(const std::wstring& source, const std::wstring& delimiter, std::vector<std::wstring>& pieces) {
     if (delimiter.empty()) {
@@ -287,4 +296,35 @@ DWORD GetLCID(LcidLookupSystem& system) {
     SendLcidCheckEvent(kSuccess, L"GetLCIDFromTorvexLangMap returned LCID = " + std::to_wstring(mapped) +
                                      L" From file " + mapFolder + L" return value = " + L"0");
     return mapped;
+void PublishMessage(std::wstring name, std::wstring sender) {
+    std::unique_ptr<Orvan::MessageBus> client = Orvan::MessageBusClient::getInstance();
+    if (!client) {
+        LOG_AT(kSeverityError, L"Error getting MessageBusClient");
+        return;
+    }
+    std::shared_ptr<Orvan::Message> message = Orvan::createMessage(name, sender, std::wstring());
+    if (!message) {
+        LOG_AT(kSeverityError, L"Create Message Failed.");
+    } else {
+        const std::uint32_t status = client->publish(message);
+        if (status == 0)
+            LogLine(kSeverityInformation, LOG_HERE) << L"Published " << name << L" message successfully!";
+        else
+            LogLine(kSeverityError, LOG_HERE) << L"Failed to publish " << name << L" message,  error code:" << status;
+    }
+    message.reset();
+    client.reset();
+}
+
+void SetMessageProperty(std::wstring name, unsigned long value) {
+    std::unique_ptr<Orvan::SettingsManager> client = Orvan::SettingsManagerClient::getInstance();
+    if (!client) {
+        LOG_AT(kSeverityError, L"Error getting SettingsManagerClient");
+        return;
+    }
+    if (client->setProperty(name, value, kPropertyTimeoutMs))
+        LogLine(kSeverityInformation, LOG_HERE) << L"Set " << name << L" message successfully!";
+    else
+        LogLine(kSeverityError, LOG_HERE) << L"Failed to set property " << name << L" message. ";
+    client.reset();
 }

@@ -64,3 +64,14 @@ using GetLCIDFromTorvexLangMapFn = DWORD(WINAPI*)(LCID lcid, LCID* mapped, const
 // step fails. Telemetry hears of the call to the selector, of its answer, and of every fall-back.
 DWORD GetLCID();
 DWORD GetLCID(LcidLookupSystem& system);
+
+// The message and settings property that tell the suite the OOBE work is complete.
+extern const std::wstring g_OOBECompleteMessage;
+
+// Publishes a message with empty data on the suite's message bus through a client of its own, built and deleted
+// here. Failures end in a log line; nothing is reported to the caller.
+void PublishMessage(std::wstring name, std::wstring sender);
+
+// Sets a property in the suite's settings manager through a client of its own, waiting up to 5000 ms (plus the
+// reply's margin) for its answer. Failures end in a log line; nothing is reported to the caller.
+void SetMessageProperty(std::wstring name, unsigned long value);

@@ -382,6 +382,9 @@ int CwelkinModule::Run() {
         const DWORD oobeDoneWritten = WriteDword(kKVROemKey, L"OOBEDone", 1, 0);
         WriteDword(kHalvardOemKey, L"OOBEDone", 1, 0);
 
+        PublishMessage(g_OOBECompleteMessage, L"welkin");
+        SetMessageProperty(g_OOBECompleteMessage, 1);
+
         if (oobeDoneWritten == 0) SendOobeDoneEvent();
 
         LOG_AT(kSeverityNormal, L"set DisableServices flag = 0");
