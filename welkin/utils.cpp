@@ -296,6 +296,8 @@ DWORD GetLCID(LcidLookupSystem& system) {
     SendLcidCheckEvent(kSuccess, L"GetLCIDFromTorvexLangMap returned LCID = " + std::to_wstring(mapped) +
                                      L" From file " + mapFolder + L" return value = " + L"0");
     return mapped;
+}
+
 void PublishMessage(std::wstring name, std::wstring sender) {
     std::unique_ptr<Orvan::MessageBus> client = Orvan::MessageBusClient::getInstance();
     if (!client) {
