@@ -596,24 +596,19 @@ void CwelkinModule::RunLanguageSelector() {
     WriteText(kKVROemSubstituteKey, L"culture", culture, 0);
     WriteText(ownBuildKey.c_str(), L"culture", culture, kQzRegRecord);
 
-    if (kvrFamily_) {
-        WriteLcidText(kvrQueryParams);
-        WriteText(kvrQueryParams, L"lang", languageCode, 0);
-        WriteText(kvrQueryParams, L"affid", value, 0);
-        WriteText(kvrQueryParams, L"langid", languageId, 0);
-        WriteText(kvrSubstitute, L"affid", value, 0);
-        WriteLcidText(kvrSubstitute);
-        WriteText(kvrSubstitute, L"lang", languageCode, 0);
-        WriteText(kvrSubstitute, L"domain", domain, 0);
-    }
-    WriteLcidText(halvardQueryParams);
-    WriteText(halvardQueryParams, L"lang", languageCode, 0);
-    WriteText(halvardQueryParams, L"affid", value, 0);
-    WriteText(halvardQueryParams, L"langid", languageId, 0);
-    WriteText(halvardSubstitute, L"affid", value, 0);
-    WriteLcidText(halvardSubstitute);
-    WriteText(halvardSubstitute, L"lang", languageCode, 0);
-    WriteText(halvardSubstitute, L"domain", domain, 0);
+    // One family's query parameters and substitute values, in the order the suite expects them.
+    auto writeFamily = [&](const wchar_t* queryParams, const wchar_t* substitute) {
+        WriteLcidText(queryParams);
+        WriteText(queryParams, L"lang", languageCode, 0);
+        WriteText(queryParams, L"affid", value, 0);
+        WriteText(queryParams, L"langid", languageId, 0);
+        WriteText(substitute, L"affid", value, 0);
+        WriteLcidText(substitute);
+        WriteText(substitute, L"lang", languageCode, 0);
+        WriteText(substitute, L"domain", domain, 0);
+    };
+    if (kvrFamily_) writeFamily(kvrQueryParams, kvrSubstitute);
+    writeFamily(halvardQueryParams, halvardSubstitute);
     WriteText(kKVROemSubstituteKey, L"affid", value, 0);
     WriteLcidText(kKVROemSubstituteKey);
     WriteText(kKVROemSubstituteKey, L"lang", languageCode, 0);
