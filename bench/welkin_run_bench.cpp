@@ -7,6 +7,11 @@
 // What the trust check of the library adds beyond the platform's own cost is then
 //     (welkin with the library - welkin without it) - (the floor - the program that does nothing),
 // an upper bound: the first difference also holds welkin's calls into the library.
+//
+// The whole first boot: the demo's full layout (bus library with its settings manager answering at once, language
+// selector, installer, telemetry service, service manager) with bench/first-boot-overlay.reg over the sample, so the
+// commands start but are not waited for; then the steady-state second start on the machine that boot left. Both
+// are set against the program that does nothing.
 #include <windows.h>
 #include <shlobj.h>
 
@@ -21,7 +26,13 @@ namespace {
 
 const wchar_t kOobeFolder[] = L"C:\\Program Files\\Common Files\\Torvex\\OOBE";
 const wchar_t kBareFolder[] = L"C:\\bench\\welkin-alone";
+const wchar_t kUtilityFolder[] = L"C:\\bench\\welkin-utility";
 const wchar_t kCommandFolder[] = L"C:\\demo";
+const wchar_t kPlatformFolder[] = L"C:\\Program Files\\Common Files\\Torvex\\Platform";
+const wchar_t kInstallerFolder[] = L"C:\\Program Files (x86)\\Common Files\\Torvex\\Installer";
+const wchar_t kPartnerDataFolder[] = L"C:\\ProgramData\\Torvex\\KVR\\Regwiz\\PartnerData";
+const wchar_t kTelemetryServer[] =
+    L"Software\\Classes\\CLSID\\{E782BE15-9936-4A7F-8DF9-9AB95D229DF1}\\InprocServer32";
 
 // Nanoseconds from the start of the program until it has ended; its exit code in `code`.
 double TimeRun(const std::wstring& program, const std::wstring& arguments, DWORD& code) {
@@ -46,27 +57,55 @@ bool Copy(const std::wstring& from, const std::wstring& folder, const wchar_t* n
     return CopyFileW(from.c_str(), (folder + L"\\" + name).c_str(), FALSE) != FALSE;
 }
 
-// The files as the demo has them: welkin with the signed utility library beside it, the stand-in commands, and a
-// second copy of welkin in a folder of its own, where it finds no library.
+// The files as the demo has them: welkin with the signed utility and bus libraries beside it, the language selector,
+// the installer, the OEM map ini, a partner data file, the stand-in commands and the telemetry service; a copy of
+// welkin with only the utility library beside it; and one in a folder of its own, where it finds no library.
 bool LayOutFiles() {
     const std::wstring welkin = testsupport::WindowsPathOf(WELKIN_EXE);
     const std::wstring command = testsupport::WindowsPathOf(COMMAND_DOUBLE_EXE);
-    const std::wstring utility = testsupport::WindowsPathOf(WELKIN_SIGNED_DIR "/good/QzUtil.dll");
-    for (const wchar_t* folder : {kOobeFolder, kBareFolder, kCommandFolder})
+    const std::wstring signedFolder = testsupport::WindowsPathOf(WELKIN_SIGNED_DIR "/good");
+    const std::wstring kvrFolder = std::wstring(kCommandFolder) + L"\\KVR";
+    for (const wchar_t* folder : {kOobeFolder, kBareFolder, kUtilityFolder, kCommandFolder, kPlatformFolder,
+                                  kInstallerFolder, kPartnerDataFolder})
         SHCreateDirectoryExW(nullptr, folder, nullptr);
-    return Copy(welkin, kOobeFolder, L"welkin.exe") && Copy(utility, kOobeFolder, L"QzUtil.dll") &&
+    SHCreateDirectoryExW(nullptr, kvrFolder.c_str(), nullptr);
+    const HANDLE partnerData =
+        CreateFileW((std::wstring(kPartnerDataFolder) + L"\\{0D5C1A3E-DEMO}.dat").c_str(), GENERIC_WRITE, 0, nullptr,
+                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (partnerData == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(partnerData);
+    const std::wstring server = signedFolder + L"\\telemetry_service.dll";
+    const bool registered =
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, kTelemetryServer, nullptr, REG_SZ, server.c_str(),
+                        static_cast<DWORD>((server.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS &&
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, kTelemetryServer, L"ThreadingModel", REG_SZ, L"Both",
+                        sizeof L"Both") == ERROR_SUCCESS;
+    return registered && Copy(welkin, kOobeFolder, L"welkin.exe") &&
+           Copy(signedFolder + L"\\QzUtil.dll", kOobeFolder, L"QzUtil.dll") &&
+           Copy(signedFolder + L"\\Corlune.dll", kOobeFolder, L"Corlune.dll") &&
+           Copy(testsupport::WindowsPathOf(POMVEK_DLL), kPlatformFolder, L"Pomvek.dll") &&
+           Copy(command, kInstallerFolder, L"qzinst.exe") &&
+           Copy(testsupport::WindowsPathOf(DEMO_OEM_MAP), kvrFolder, L"qzoemmap.ini") &&
+           Copy(welkin, kUtilityFolder, L"welkin.exe") &&
+           Copy(signedFolder + L"\\QzUtil.dll", kUtilityFolder, L"QzUtil.dll") &&
            Copy(welkin, kBareFolder, L"welkin.exe") && Copy(command, kCommandFolder, L"welcome_tour.exe") &&
            Copy(command, kCommandFolder, L"register_device.exe");
+}
+
+bool Load(const char* file) {
+    DWORD code = 0;
+    TimeRun(testsupport::WindowsPathOf(REGTOOL_EXE), L"load \"" + testsupport::WindowsPathOf(file) + L"\"", code);
+    return code == 0;
 }
 
 // The sample afresh: what an earlier run changed or added under the family's key goes first.
 bool LayOutSample() {
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Torvex\\Halvard");
-    DWORD code = 0;
-    TimeRun(testsupport::WindowsPathOf(REGTOOL_EXE), L"load \"" + testsupport::WindowsPathOf(DEMO_SAMPLE) + L"\"",
-            code);
-    return code == 0;
+    return Load(DEMO_SAMPLE);
 }
+
+// The sample with its commands not waited for.
+bool LayOutFirstBoot() { return LayOutSample() && Load(FIRST_BOOT_OVERLAY); }
 
 struct Series {
     const char* name;
@@ -86,15 +125,18 @@ int main() {
     const std::wstring idle = testsupport::WindowsPathOf(EXIT_WITH_EXE);
     const std::wstring floor = testsupport::WindowsPathOf(TRUST_FLOOR_EXE);
     const std::wstring floorArguments = L"\"" + testsupport::WindowsPathOf(WELKIN_SIGNED_DIR "/good/jxvvtpa.dll") +
-                                        L"\" \"" + std::wstring(kOobeFolder) + L"\\QzUtil.dll\"";
-    const std::wstring withLibrary = std::wstring(kOobeFolder) + L"\\welkin.exe";
+                                        L"\" \"" + std::wstring(kUtilityFolder) + L"\\QzUtil.dll\"";
+    const std::wstring withLibrary = std::wstring(kUtilityFolder) + L"\\welkin.exe";
+    const std::wstring installed = std::wstring(kOobeFolder) + L"\\welkin.exe";
     const std::wstring withoutLibrary = std::wstring(kBareFolder) + L"\\welkin.exe";
 
     Series empty{"a GUI program that does nothing", {}, {}};
     Series trustFloor{"the floor: WinVerifyTrust on the validation and the utility library", {}, {}};
     Series alone{"welkin.exe, one run of the demo sample, no utility library", {}, {}};
     Series signedLibrary{"welkin.exe, one run of the demo sample, signed QzUtil.dll and validation double", {}, {}};
-    DWORD floorCode = 0, aloneCode = 0, libraryCode = 0;
+    Series firstBoot{"welkin.exe, the whole first boot (every stand-in, commands not waited for)", {}, {}};
+    Series secondStart{"welkin.exe, the steady-state second start", {}, {}};
+    DWORD floorCode = 0, aloneCode = 0, libraryCode = 0, firstBootCode = 0, secondStartCode = 0;
     for (int round = 0; round < 23; ++round) {
         DWORD code = 0;
         const double emptyNs = TimeRun(idle, L"", code);
@@ -106,18 +148,34 @@ int main() {
         const double aloneNs = TimeRun(withoutLibrary, L"", aloneCode);
         LayOutSample();
         const double libraryNs = TimeRun(withLibrary, L"", libraryCode);
+        if (!LayOutFirstBoot()) {
+            std::printf("could not lay out the first boot\n");
+            return 1;
+        }
+        const double firstBootNs = TimeRun(installed, L"", firstBootCode);
+        const double secondStartNs = TimeRun(installed, L"", secondStartCode);
         if (round < 2) continue;  // warm-up
         empty.samples.push_back(emptyNs);
         trustFloor.samples.push_back(floorNs);
         alone.samples.push_back(aloneNs);
         signedLibrary.samples.push_back(libraryNs);
+        firstBoot.samples.push_back(firstBootNs);
+        secondStart.samples.push_back(secondStartNs);
     }
-    for (Series* series : {&empty, &trustFloor, &alone, &signedLibrary}) {
+    for (Series* series : {&empty, &trustFloor, &alone, &signedLibrary, &firstBoot, &secondStart}) {
         series->figures = bench::Summarize(series->samples);
         bench::Report(series->name, series->figures);
     }
-    std::printf("exit codes of the last round: floor %lu, welkin alone %lu, welkin with the library %lu\n",
-                floorCode, aloneCode, libraryCode);
+    std::printf("exit codes of the last round: floor %lu, welkin alone %lu, welkin with the library %lu, first boot "
+                "%lu, second start %lu\n",
+                floorCode, aloneCode, libraryCode, firstBootCode, secondStartCode);
+    const auto againstTheEmptyProgram = [&](const Series& series, const char* target) {
+        bench::ReportValue(std::string(series.name) + " / the program that does nothing (median, target <= " + target +
+                               ")",
+                           series.figures.medianNs / empty.figures.medianNs, "x");
+    };
+    againstTheEmptyProgram(firstBoot, "3x");
+    againstTheEmptyProgram(secondStart, "2x");
     const auto beyondTheFloor = [&](const char* which, double bench::Figures::*figure) {
         const double floorCost = trustFloor.figures.*figure - empty.figures.*figure;
         const double libraryCost = signedLibrary.figures.*figure - alone.figures.*figure;

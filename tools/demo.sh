@@ -7,7 +7,7 @@ build="${WELKIN_BUILD_DIR:-$here/build}"
 "$here/tools/install-deps.sh"
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j "$(nproc)" --target welkin command_double regtool runwait wine_prefix signed_files \
+cmake --build "$build" -j "$(nproc)" --target welkin command_double Pomvek regtool runwait wine_prefix signed_files \
   >/dev/null
 
 . "$here/tools/wine-prefix.sh"
@@ -18,20 +18,37 @@ export WINEPREFIX="$prefix"
 win() { wine "$@" 2>/dev/null | tr -d '\r'; }
 winpath() { echo "Z:${1//\//\\}"; }
 
-# welkin lives where the suite installs it, with the utility library beside it; the stand-in commands record how
-# they were started.
-oobe="$prefix/drive_c/Program Files/Common Files/Torvex/OOBE"
-bin="$prefix/drive_c/demo"
-mkdir -p "$oobe" "$bin"
-cp "$build/welkin/welkin.exe" "$oobe/"
-cp "$build/tests/signed/good/QzUtil.dll" "$oobe/"
+# welkin lives where the suite installs it, with the signed utility and bus libraries beside it; the language
+# selector and the installer where the suite puts them; the stand-in commands record how they were started, and
+# every stand-in of the suite keeps a journal of what it was asked.
+drive="$prefix/drive_c"
+oobe="$drive/Program Files/Common Files/Torvex/OOBE"
+platform="$drive/Program Files/Common Files/Torvex/Platform"
+installer="$drive/Program Files (x86)/Common Files/Torvex/Installer"
+bin="$drive/demo"
+partnerdata="$drive/ProgramData/Torvex/KVR/Regwiz/PartnerData"
+mkdir -p "$oobe" "$platform" "$installer" "$bin/KVR" "$partnerdata"
+signed="$build/tests/signed/good"
+cp "$build/welkin/welkin.exe" "$signed/QzUtil.dll" "$signed/Corlune.dll" "$oobe/"
+cp "$build/tests/doubles/unsigned/Pomvek.dll" "$platform/"
+cp "$build/tests/doubles/command_double.exe" "$installer/qzinst.exe"
 for command in welcome_tour register_device; do cp "$build/tests/doubles/command_double.exe" "$bin/$command.exe"; done
+cp "$here/tools/demo/qzoemmap.ini" "$bin/KVR/"
+: > "$partnerdata/{0D5C1A3E-DEMO}.dat"
 export WELKIN_DEMO_BIN='C:\demo' WELKIN_COMMAND_JOURNAL='C:\demo\commands.txt'
 export WELKIN_QZUTIL_JOURNAL='C:\demo\utility.txt' WELKIN_RVXAAPI_JOURNAL='C:\demo\manager.txt'
-export WELKIN_DEMO_SIGNED="$(winpath "$build/tests/signed/good")"
+export CORLUNE_DOUBLE_JOURNAL='C:\demo\bus.txt' WELKIN_TELEMETRY_JOURNAL='C:\demo\telemetry.txt'
+export WELKIN_DEMO_SIGNED="$(winpath "$signed")"
+# The telemetry service: the stand-in COM server, registered by its class identifier.
+win reg add 'HKLM\Software\Classes\CLSID\{E782BE15-9936-4A7F-8DF9-9AB95D229DF1}\InprocServer32' /ve /d \
+  "$WELKIN_DEMO_SIGNED\telemetry_service.dll" /f >/dev/null
+win reg add 'HKLM\Software\Classes\CLSID\{E782BE15-9936-4A7F-8DF9-9AB95D229DF1}\InprocServer32' \
+  /v ThreadingModel /d Both /f >/dev/null
 regtool="$build/tools/regtool/regtool.exe"
 starts_so_far() { if [ -f "$bin/commands.txt" ]; then wc -l < "$bin/commands.txt"; else echo 0; fi; }
-keys=('HKLM\Software\Torvex\Halvard\Oem' 'HKLM\Software\Torvex\Halvard\welkin')
+keys=('HKLM\Software\Torvex\Halvard' 'HKLM\Software\Torvex\KVR'
+  'HKLM\Software\Torvex\Dunmore\YVCore\On Access Scanner\QzShield\Configuration'
+  'HKLM\SOFTWARE\Torvex\Skellig\InstallSettings\Substitute')
 
 echo "== Sample configuration: $here/tools/demo/sample-oem.reg"
 win "$regtool" load "$(winpath "$here/tools/demo/sample-oem.reg")"
@@ -41,6 +58,17 @@ win "$regtool" dump "${keys[@]}"
 # welkin starts in C:\ as the service host would start it; the third start finds nothing left to do.
 log="$prefix/drive_c/ProgramData/Torvex/QZLOGS/welkin/welkin/welkin000.log"
 log_lines() { if [ -f "$log" ]; then iconv -f UTF-16 -t UTF-8 "$log" | tr -d '\r'; fi; }
+# What a stand-in was asked during this start (the lines that match $3, all by default), then its journal is emptied
+# for the next one.
+journal() {
+  echo "   $1:"
+  if [ -s "$bin/$2" ] && grep -q "${3:-}" "$bin/$2"; then
+    grep "${3:-}" "$bin/$2" | sed 's/^/     /' | tr -d '\r'
+  else
+    echo "     (none)"
+  fi
+  rm -f "$bin/$2"
+}
 cd "$prefix/drive_c"
 for start in 1 2 3; do
   before=$(starts_so_far)
@@ -54,12 +82,11 @@ for start in 1 2 3; do
       awk -F'\t' '{ printf "     command line:%s\n     working folder: %s\n", $1, $2 }'
   fi
   [ "$(starts_so_far)" = "$before" ] && echo "     (none)"
-  echo "   utility library calls:"
-  if [ -s "$bin/utility.txt" ]; then sed 's/^/     /' "$bin/utility.txt" | tr -d '\r'; else echo "     (none)"; fi
-  rm -f "$bin/utility.txt"
-  echo "   service manager calls:"
-  if [ -s "$bin/manager.txt" ]; then sed 's/^/     /' "$bin/manager.txt" | tr -d '\r'; else echo "     (none)"; fi
-  rm -f "$bin/manager.txt"
+  journal "utility library calls" utility.txt
+  journal "language selector calls" selector.txt
+  journal "message bus and settings manager" bus.txt
+  journal "telemetry events sent" telemetry.txt '^send'
+  journal "service manager calls" manager.txt
   echo "   registry after this start:"
   win "$regtool" dump "${keys[@]}" | sed 's/^/     /'
   log_lines | tail -n +"$((logged + 1))" > "$bin/log_start_$start.txt"
