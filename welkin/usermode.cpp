@@ -11,6 +11,7 @@
 #include "welkin/processhelper.h"
 #include "welkin/welkinmodule.h"
 
+using ETWLogging::kSeverityError;
 using ETWLogging::kSeverityInformation;
 using ETWLogging::kSeverityNormal;
 using ETWLogging::LogLine;
@@ -23,23 +24,29 @@ constexpr DWORD kCmdArgsBytes = 1300;
 constexpr size_t kSubkeyNameChars = 520;
 constexpr size_t kCommandPathChars = 259;
 
-// A string value of a command, read as a scrambled record where it is one; too long or absent reads as empty.
-std::wstring ReadText(const std::wstring& path, const wchar_t* name, DWORD capacityBytes) {
+// A value that is stored but gives no sound record (a damaged record, or no record at all). Absent and too long
+// values count as missing.
+bool IsUnreadable(DWORD rc) { return rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND && rc != ERROR_MORE_DATA; }
+
+// A string value of a command, read as a record; empty unless it reads. `unreadable` is set, never cleared.
+std::wstring ReadText(const std::wstring& path, const wchar_t* name, DWORD capacityBytes, bool& unreadable) {
     std::vector<wchar_t> text(capacityBytes / sizeof(wchar_t) + 1, L'\0');
     DWORD size = capacityBytes;
-    if (QzRegReadValueExW(HKEY_LOCAL_MACHINE, path.c_str(), name, nullptr, reinterpret_cast<BYTE*>(text.data()),
-                          &size, kQzRegRecord) != ERROR_SUCCESS)
-        return std::wstring();
-    return std::wstring(text.data());
+    const DWORD rc = QzRegReadValueExW(HKEY_LOCAL_MACHINE, path.c_str(), name, nullptr,
+                                       reinterpret_cast<BYTE*>(text.data()), &size, kQzRegRecord);
+    if (rc == ERROR_SUCCESS) return std::wstring(text.data());
+    if (IsUnreadable(rc)) unreadable = true;
+    return std::wstring();
 }
 
-DWORD ReadNumber(const std::wstring& path, const wchar_t* name) {
+DWORD ReadNumber(const std::wstring& path, const wchar_t* name, bool& unreadable) {
     DWORD number = 0;
     DWORD size = sizeof number;
-    if (QzRegReadValueExW(HKEY_LOCAL_MACHINE, path.c_str(), name, nullptr, reinterpret_cast<BYTE*>(&number), &size,
-                          kQzRegRecord) != ERROR_SUCCESS)
-        return 0;
-    return number;
+    const DWORD rc = QzRegReadValueExW(HKEY_LOCAL_MACHINE, path.c_str(), name, nullptr,
+                                       reinterpret_cast<BYTE*>(&number), &size, kQzRegRecord);
+    if (rc == ERROR_SUCCESS) return number;
+    if (IsUnreadable(rc)) unreadable = true;
+    return 0;
 }
 
 // The working folder: "curdir" with its first two "%s" replaced by the two texts. The registry text is never used
@@ -109,7 +116,6 @@ private:
 
 int CwelkinModule::ApplyUserModeSettings(const wchar_t* userModeKey) {
     int result = 0;
-    std::vector<std::wstring> deleteQueue;
     CQzProcessHelper helper;
 
     LogLine(kSeverityNormal, LOG_HERE) << L"Open registry key " << userModeKey;
@@ -131,9 +137,12 @@ int CwelkinModule::ApplyUserModeSettings(const wchar_t* userModeKey) {
     }
     LogLine(kSeverityNormal, LOG_HERE) << L"subkeys exist for " << userModeKey << L". Count = " << subkeys;
 
+    // A command that is done is retired at once, before the next one starts: a start that ends early (killed while
+    // it waits for a later command) must not leave it to run again. Each retired key moves the later ones down.
+    DWORD retired = 0;
     for (DWORD index = 0; index < subkeys; ++index) {
         std::wstring name;
-        const LONG enumerated = SubkeyName(key.Get(), index, name);
+        const LONG enumerated = SubkeyName(key.Get(), index - retired, name);
         if (enumerated != ERROR_SUCCESS) {
             RequestAnotherRun();
             LogLine(kSeverityNormal, LOG_HERE) << L"RegEnumKeyExW failed. Counter = " << index << L" . Error = "
@@ -146,10 +155,20 @@ int CwelkinModule::ApplyUserModeSettings(const wchar_t* userModeKey) {
             continue;
         }
 
-        const std::wstring command = ReadText(path, L"runcmd", kRunCommandBytes);
+        // A command whose values do not read is kept as it stands, unstarted and uncounted, for another run.
+        auto hold = [&] {
+            result = -1;
+            LogLine(kSeverityError, LOG_HERE) << L"unreadable value, retry again (registry key) >> :" << path.c_str();
+        };
+        bool commandUnreadable = false, valueUnreadable = false;
+        const std::wstring command = ReadText(path, L"runcmd", kRunCommandBytes, commandUnreadable);
         LogLine(kSeverityNormal, LOG_HERE) << L"registry value is " << command.c_str();
-        DWORD bootCount = ReadNumber(path, L"bootcount");
+        DWORD bootCount = ReadNumber(path, L"bootcount", valueUnreadable);
         LogLine(kSeverityNormal, LOG_HERE) << L"registry value is " << bootCount;
+        if (commandUnreadable || (valueUnreadable && !command.empty())) {
+            hold();
+            continue;
+        }
         if (bootCount != 0) --bootCount;
         LogLine(kSeverityNormal, LOG_HERE) << L"Boot count after decrementing by 1 is " << bootCount;
         QzRegWriteValueExW(HKEY_LOCAL_MACHINE, path.c_str(), L"bootcount", REG_DWORD,
@@ -160,12 +179,17 @@ int CwelkinModule::ApplyUserModeSettings(const wchar_t* userModeKey) {
             continue;
         }
 
-        const std::wstring curdir = ReadText(path, L"curdir", kCurDirBytes);
+        const std::wstring curdir = ReadText(path, L"curdir", kCurDirBytes, valueUnreadable);
         wchar_t commandLine[kCommandLineChars] = {};
-        wcsncpy(commandLine, ReadText(path, L"cmdargs", kCmdArgsBytes).c_str(), kCommandLineChars - 1);
+        wcsncpy(commandLine, ReadText(path, L"cmdargs", kCmdArgsBytes, valueUnreadable).c_str(),
+                kCommandLineChars - 1);
+        const bool wait = ReadNumber(path, L"wait", valueUnreadable) != 0;
+        if (valueUnreadable) {
+            hold();
+            continue;
+        }
         ReplaceMacros(commandLine, path.c_str());
         const std::wstring arguments = commandLine;
-        const bool wait = ReadNumber(path, L"wait") != 0;
 
         std::wstring folder = WorkingFolder(curdir, languageCode, value);
         LogLine(kSeverityNormal, LOG_HERE) << L"cur dir is >> : " << folder.c_str();
@@ -189,16 +213,12 @@ int CwelkinModule::ApplyUserModeSettings(const wchar_t* userModeKey) {
 
         if (exitCode <= 1) {
             LogLine(kSeverityNormal, LOG_HERE) << L"add to delete queue (registry key) >> :" << path.c_str();
-            deleteQueue.push_back(path);
+            LogLine(kSeverityNormal, LOG_HERE) << L"deleting registry key : " << path.c_str();
+            if (RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str()) == ERROR_SUCCESS) ++retired;
         } else {
             result = -1;
             LogLine(kSeverityNormal, LOG_HERE) << L"retry again (registry key) >> :" << path.c_str();
         }
-    }
-
-    for (const std::wstring& path : deleteQueue) {
-        LogLine(kSeverityNormal, LOG_HERE) << L"deleting registry key : " << path.c_str();
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
     }
     return result;
 }
@@ -238,7 +258,8 @@ void CwelkinModule::DeleteAlternareUserModeSettings(const wchar_t* userModeKey) 
                 << name.c_str();
             continue;
         }
-        const std::wstring command = ReadText(path, L"runcmd", kRunCommandBytes);
+        bool unreadable = false;  // an unreadable command is left in place like an empty one
+        const std::wstring command = ReadText(path, L"runcmd", kRunCommandBytes, unreadable);
         if (command.empty()) {
             LogLine(kSeverityNormal, LOG_HERE) << L"CwelkinModule::DeleteAlternareUserModeSettings::No action for >> : "
                                                << command.c_str();

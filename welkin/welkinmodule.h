@@ -71,7 +71,8 @@ public:
     DWORD RemoveUnwantedJXVLangPacks();
     void TaskScheduleEntry(BOOL create);
 
-    // One pass over a UserMode key's commands: 0, or -1 when a started command asked to be retried.
+    // One pass over a UserMode key's commands: 0, or -1 when a started command asked to be retried or a command's
+    // values did not read (that command is kept unstarted). A done command's key is deleted as soon as it ends.
     int ApplyUserModeSettings(const wchar_t* userModeKey);
     // Deletes the queued commands of the other family's UserMode key without running them.
     void DeleteAlternareUserModeSettings(const wchar_t* userModeKey);

@@ -100,29 +100,54 @@ TEST_F(WelkinRun, BootCountIsCountedDownAndTheCommandRunsOnce) {
     EXPECT_EQ(" --exit 0 /later", CommandStarts()[0].commandLine);
 }
 
+// A command that fails (exit code 2 or more, or no start at all) stays queued and is started again at every start;
+// once the fault is mended the next start runs it and completes, and a command that was done never runs again.
 TEST_F(WelkinRun, ExitCodeDecidesWhetherACommandIsDone) {
+    enum class Fault { None, MissingProgram, MissingFolder };
     struct Case {
+        const char* name;
         const wchar_t* arguments;
-        bool useMissingProgram;
+        Fault fault;
         bool done;
     };
-    const Case cases[] = {{L"--exit 0", false, true},
-                          {L"--exit 1", false, true},
-                          {L"--exit 2", false, false},
-                          {L"--exit 0", true, false}};
+    const Case cases[] = {{"exit 0", L"--exit 0", Fault::None, true},
+                          {"exit 1", L"--exit 1", Fault::None, true},
+                          {"exit 2", L"--exit 2", Fault::None, false},
+                          {"exit 3", L"--exit 3", Fault::None, false},
+                          {"program missing", L"--exit 0", Fault::MissingProgram, false},
+                          {"working folder missing", L"--exit 0", Fault::MissingFolder, false}};
+    int caseNumber = 0;
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::wstring folder = Scratch().File(L"work" + std::to_wstring(++caseNumber));
+        if (c.fault != Fault::MissingFolder) CreateDirectoryW(folder.c_str(), nullptr);
         SetRecordDword(kHalvardOem, L"OEMMgr", 1);
-        AddCommand(kHalvardUserMode, L"cmd", c.arguments, 0, true);
+        AddCommand(kHalvardUserMode, L"a_done", L"--exit 0 /done", 0, true);
+        AddCommand(kHalvardUserMode, L"cmd", c.arguments, 0, true, folder);
         const std::wstring key = std::wstring(kHalvardUserMode) + L"\\cmd";
-        if (c.useMissingProgram) SetRecordString(key, L"runcmd", Scratch().File(L"absent.exe"));
-        EXPECT_EQ(c.done ? 0u : 1u, RunWelkin()) << Narrow(c.arguments);
-        EXPECT_EQ(!c.done, KeyExists(key)) << Narrow(c.arguments);
-        EXPECT_EQ(c.done, Dword(kHalvardOem, L"OOBEDone").has_value()) << Narrow(c.arguments);
+        if (c.fault == Fault::MissingProgram) SetRecordString(key, L"runcmd", Scratch().File(L"absent.exe"));
+        EXPECT_EQ(c.done ? 0u : 1u, RunWelkin());
+        EXPECT_EQ(!c.done, KeyExists(key));
+        EXPECT_EQ(c.done, Dword(kHalvardOem, L"OOBEDone").has_value());
         if (!c.done) {
             EXPECT_EQ(0u, RecordDword(key, L"bootcount").value_or(99));
             // A command to retry starts again at the next run.
             EXPECT_EQ(1u, RunWelkin());
+            EXPECT_TRUE(KeyExists(key));
+            switch (c.fault) {
+                case Fault::None: SetRecordString(key, L"cmdargs", L"--exit 0"); break;
+                case Fault::MissingProgram: SetRecordString(key, L"runcmd", CommandDouble()); break;
+                case Fault::MissingFolder: CreateDirectoryW(folder.c_str(), nullptr); break;
+            }
+            EXPECT_EQ(0u, RunWelkin());
+            EXPECT_FALSE(KeyExists(key));
+            EXPECT_EQ(1u, Dword(kHalvardOem, L"OOBEDone").value_or(0));
+            EXPECT_EQ(0u, RecordDword(kHalvardOem, L"OEMMgr").value_or(99));
         }
+        const auto starts = CommandStarts();
+        EXPECT_EQ(1, std::count_if(starts.begin(), starts.end(), [](const testsupport::CommandStart& start) {
+                      return start.commandLine == " --exit 0 /done";
+                  }));
         ResetMachine();
     }
 }
@@ -285,6 +310,10 @@ TEST_F(WelkinRun, SecondInstanceReturnsAtOnce) {
     EXPECT_EQ(0u, RecordDword(kHalvardOem, L"DisableServices").value_or(99));
     EXPECT_EQ(0u, first->Wait().exitCode);
     EXPECT_EQ(1u, CommandStarts().size());
+    // The first start did the work: the next one finds nothing left and starts nothing again.
+    EXPECT_EQ(kEFail, RunWelkin());
+    EXPECT_EQ(1u, CommandStarts().size());
+    EXPECT_EQ(1u, Dword(kHalvardOem, L"OOBEDone").value_or(0));
 }
 
 TEST_F(WelkinRun, FactoryModeRemovesLanguagePacks) {
