@@ -179,20 +179,26 @@ TEST_F(FaultTable, TamperedRecordIsNeverTakenNorRewritten) {
     struct Case {
         const char* name;
         bool kvr;
-        const wchar_t* command;  // a_now's value, or null for `key`
+        const wchar_t* command;  // the value's command (its subkey), or null for `key`
         const wchar_t* key;
         const wchar_t* value;
         Effect effect;
+        bool tokensStay = false;  // the tokens command runs with its tokens as they stand
     };
+    constexpr wchar_t kBuildInfo[] = L"software\\torvex\\Halvard\\oeminfo\\B-9";
     const Case cases[] = {
         {"run flag", false, nullptr, kHalvardOem, L"OEMMgr", Effect::SkipsTheRun},
         {"run flag of the KVR family", true, nullptr, kKVROem, L"OEMMgr", Effect::SkipsTheRun},
-        {"command program", false, L"runcmd", nullptr, nullptr, Effect::HoldsTheCommand},
-        {"command boot count", false, L"bootcount", nullptr, nullptr, Effect::HoldsTheCommand},
-        {"command working folder", false, L"curdir", nullptr, nullptr, Effect::HoldsTheCommand},
-        {"command arguments", false, L"cmdargs", nullptr, nullptr, Effect::HoldsTheCommand},
-        {"command wait switch", false, L"wait", nullptr, nullptr, Effect::HoldsTheCommand},
+        {"command program", false, L"a_now", nullptr, L"runcmd", Effect::HoldsTheCommand},
+        {"command boot count", false, L"a_now", nullptr, L"bootcount", Effect::HoldsTheCommand},
+        {"command working folder", false, L"a_now", nullptr, L"curdir", Effect::HoldsTheCommand},
+        {"command arguments", false, L"a_now", nullptr, L"cmdargs", Effect::HoldsTheCommand},
+        {"command wait switch", false, L"a_now", nullptr, L"wait", Effect::HoldsTheCommand},
         {"isdudata template", false, nullptr, kHalvardAppInfo, L"isdudata", Effect::RunsAsIfMissing},
+        // OEM values that cannot be had leave a command's tokens as they are.
+        {"build key of a command", false, L"c_tokens", nullptr, L"BuildKey", Effect::RunsAsIfMissing, true},
+        {"affiliate id of a build", false, nullptr, kBuildInfo, L"affid", Effect::RunsAsIfMissing, true},
+        {"language of a build", false, nullptr, kBuildInfo, L"lang", Effect::RunsAsIfMissing, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -200,14 +206,24 @@ TEST_F(FaultTable, TamperedRecordIsNeverTakenNorRewritten) {
         c.kvr ? QueueWork(kKVROem, kKVRUserMode) : QueueWork();
         SetRecordString(kHalvardAppInfo, L"isdudata", L"lcid=%lcid%");
         SetString(std::wstring(kHalvardAppInfo) + L"\\Substitute", L"lcid", L"1031");
-        const std::wstring key = c.command ? Now() : c.key;
-        const wchar_t* value = c.command ? c.command : c.value;
+        AddCommand(userMode_, L"c_tokens", L"--exit 0 /t=%AFFID%/%LANGID%", 0, true);
+        SetRecordString(userMode_ + L"\\c_tokens", L"BuildKey", L"B-9");
+        for (const wchar_t* info : {kBuildInfo, L"software\\torvex\\oeminfo\\B-9"}) {
+            SetRecordString(info, L"affid", L"A3");
+            SetRecordString(info, L"lang", L"fr");
+        }
+        const std::wstring key = c.command ? userMode_ + L"\\" + c.command : c.key;
+        const wchar_t* value = c.value;
         const std::vector<BYTE> sound = TamperRecord(key, value);
         const RawValues now = ValuesOf(Now()), next = ValuesOf(Next());
         const std::vector<BYTE> damaged = ValuesOf(key)[value];
 
         const DWORD exitCode = RunWelkin();
-        EXPECT_EQ(damaged, ValuesOf(key)[value]);  // never rewritten
+        // Never rewritten (a command's own value goes with its key when the command is done).
+        const bool retired = c.command && !KeyExists(key);
+        if (!retired) {
+            EXPECT_EQ(damaged, ValuesOf(key)[value]);
+        }
         EXPECT_EQ(0u, Starts(kNext));
         switch (c.effect) {
             case Effect::SkipsTheRun:
@@ -232,8 +248,10 @@ TEST_F(FaultTable, TamperedRecordIsNeverTakenNorRewritten) {
                 break;
         }
 
-        registry_.SetBinary(HKEY_LOCAL_MACHINE, key, value, sound);
+        if (!retired) registry_.SetBinary(HKEY_LOCAL_MACHINE, key, value, sound);
         ExpectLaterStartsComplete();
+        EXPECT_EQ(c.tokensStay ? 1u : 0u, Starts(L" --exit 0 /t=%AFFID%/%LANGID%"));
+        EXPECT_EQ(c.tokensStay ? 0u : 1u, Starts(L" --exit 0 /t=A3/fr"));
         ResetMachine();
     }
 }
