@@ -5,16 +5,10 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "tests/doubles/CorluneControl.h"
 #include "tests/foundation/logging/LogFileText.h"
-#include "tests/foundation/trust/TrustTestFiles.h"
-#include "tests/foundation/trust/ValidationDouble.h"
-#include "tests/support/CommandJournal.h"
 #include "tests/support/TempFolder.h"
 #include "tests/system/WelkinRun.h"
 
@@ -22,27 +16,6 @@ namespace systemtest {
 namespace {
 
 constexpr wchar_t kLoggingKey[] = L"SOFTWARE\\Torvex\\Logging";
-
-// One call the bus double journaled: its entry and its key=value fields.
-struct BusCall {
-    std::string entry;
-    std::map<std::string, std::string> fields;
-};
-
-std::vector<BusCall> ReadBusCalls(const std::wstring& journal) {
-    std::vector<BusCall> calls;
-    for (const std::string& line : testsupport::ReadJournalLines(journal)) {
-        std::istringstream in(line);
-        BusCall call;
-        std::getline(in, call.entry, '\t');
-        for (std::string field; std::getline(in, field, '\t');) {
-            const size_t equals = field.find('=');
-            if (equals != std::string::npos) call.fields[field.substr(0, equals)] = field.substr(equals + 1);
-        }
-        calls.push_back(std::move(call));
-    }
-    return calls;
-}
 
 // What a completion run leaves behind, whatever the bus did.
 struct Outcome {
@@ -81,35 +54,13 @@ int SecondsBetween(const std::wstring& log, const std::wstring& first, const std
     return (to - from + 86400) % 86400;
 }
 
-
 class CompletionNoticeTest : public WelkinRun {
 protected:
     void SetUp() override {
         WelkinRun::SetUp();
-        SetEnvironmentVariableW(doubles::corlune::kJournalVariable, busJournal_.c_str());
-        SetEnvironmentVariableW(doubles::corlune::kConfigVariable, nullptr);
         // welkin logs through the file logger (Information and above), so its lines can be read back.
         SetRecordDword(kLoggingKey, L"Logging Mechanism", 1);
         testsupport::TempFolder::RemoveTree(logtest::LogsRoot());
-    }
-    void TearDown() override {
-        SetEnvironmentVariableW(doubles::corlune::kJournalVariable, nullptr);
-        SetEnvironmentVariableW(doubles::corlune::kConfigVariable, nullptr);
-        DeleteFileW(busJournal_.c_str());
-        validation_.reset();
-        WelkinRun::TearDown();
-    }
-
-    // The signed bus double beside welkin.exe (the first folder it is searched in), vouched for by the validation
-    // double, with the double's settings.
-    void InstallBus(const std::wstring& settings = L"") {
-        validation_ = std::make_unique<trusttest::ValidationDouble>();
-        validation_->Install(L"15.5", trusttest::SignedFolder(L"good"));
-        validation_->SetMode(trusttest::ValidationDouble::kVouchSigned);
-        const std::wstring build = trusttest::SignedFolder(L"good") + L"\\Corlune.dll";
-        ASSERT_TRUE(CopyFileW(build.c_str(), (ProgramFolder() + L"\\Corlune.dll").c_str(), FALSE))
-            << GetLastError();
-        SetEnvironmentVariableW(doubles::corlune::kConfigVariable, settings.empty() ? nullptr : settings.c_str());
     }
 
     // A run that completes the OOBE work: run flag set, OOBE done, no commands queued.
@@ -128,38 +79,9 @@ protected:
         return outcome;
     }
 
-    std::vector<BusCall> BusCalls() const { return ReadBusCalls(busJournal_); }
-
-    // Every log line welkin wrote in this machine's log folders.
-    std::wstring LogText() const {
-        std::wstring text;
-        WalkLogs(logtest::LogsRoot(), text);
-        return text;
-    }
-
     static bool Contains(const std::wstring& text, const std::wstring& part) {
         return text.find(part) != std::wstring::npos;
     }
-
-private:
-    static void WalkLogs(const std::wstring& folder, std::wstring& text) {
-        WIN32_FIND_DATAW found;
-        const HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE) return;
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring path = folder + L"\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                WalkLogs(path, text);
-            else if (name.size() > 4 && name.compare(name.size() - 4, 4, L".log") == 0)
-                text += logtest::TextAfterMark(testsupport::TempFolder::ReadAll(path));
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-
-    std::wstring busJournal_ = Scratch().File(L"bus.txt");
-    std::unique_ptr<trusttest::ValidationDouble> validation_;
 };
 
 const BusCall* Find(const std::vector<BusCall>& calls, const std::string& entry, const std::string& name,

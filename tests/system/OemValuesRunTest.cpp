@@ -13,18 +13,6 @@ namespace {
 constexpr wchar_t kKVRAppInfo[] = L"SOFTWARE\\Torvex\\KVR\\AppInfo";
 constexpr wchar_t kHalvardAppInfo[] = L"SOFTWARE\\Torvex\\Halvard\\AppInfo";
 
-// A REG_SZ value stored as a registry record; empty when absent or stored otherwise.
-std::optional<std::wstring> RecordString(const wchar_t* key, const wchar_t* name) {
-    wchar_t text[2100] = {};
-    DWORD size = sizeof text - sizeof(wchar_t);
-    DWORD type = 0;
-    if (QzRegReadValueExW(HKEY_LOCAL_MACHINE, key, name, &type, reinterpret_cast<BYTE*>(text), &size, kQzRegRecord) !=
-            0 ||
-        type != REG_SZ)
-        return std::nullopt;
-    return std::wstring(text);
-}
-
 TEST_F(WelkinRun, CommandArgumentsGetTheBuildsAffiliateAndLanguage) {
     struct Case {
         bool kvr;

@@ -2,10 +2,15 @@
 
 #include <shlobj.h>
 
+#include <sstream>
+
 #include "foundation/basalt/IniReader.h"
 #include "foundation/basalt/RegValueCodec.h"
 #include "tests/foundation/logging/LogFileText.h"
+#include "tests/doubles/CorluneControl.h"
+#include "tests/doubles/PomvekIds.h"
 #include "tests/foundation/trust/TrustTestFiles.h"
+#include "tests/support/LangMapFile.h"
 #include "tests/support/ScrambledRecord.h"
 #include "tests/support/WinePaths.h"
 
@@ -17,10 +22,52 @@ using testsupport::ScratchRegistry;
 
 namespace {
 
-std::wstring CommonFilesFolder() {
+// This prefix's answer to welkin.exe's version query, which a services case may set.
+constexpr wchar_t kWelkinVersionKey[] = L"Software\\Wine\\AppDefaults\\welkin.exe";
+
+std::wstring ShellFolder(int csidl) {
     wchar_t folder[MAX_PATH] = {};
-    SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES_COMMON, nullptr, SHGFP_TYPE_CURRENT, folder);
+    SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, folder);
     return folder;
+}
+
+std::wstring CommonFilesFolder() { return ShellFolder(CSIDL_PROGRAM_FILES_COMMON); }
+std::wstring SelectorFolder() { return CommonFilesFolder() + L"\\Torvex\\Platform"; }
+std::wstring InstallerFolder() { return ShellFolder(CSIDL_PROGRAM_FILES_COMMONX86) + L"\\Torvex\\Installer"; }
+// The partner data folder that goes with a KVR install folder: on its drive.
+std::wstring PartnerDataFolder(const std::wstring& kvrFolder) {
+    return std::wstring(1, kvrFolder.empty() ? L'C' : kvrFolder[0]) + L":\\Programdata\\Torvex\\KVR\\Regwiz\\PartnerData";
+}
+
+std::vector<BusCall> ReadBusCalls(const std::wstring& journal) {
+    std::vector<BusCall> calls;
+    for (const std::string& line : testsupport::ReadJournalLines(journal)) {
+        std::istringstream in(line);
+        BusCall call;
+        std::getline(in, call.entry, '\t');
+        for (std::string field; std::getline(in, field, '\t');) {
+            const size_t equals = field.find('=');
+            if (equals != std::string::npos) call.fields[field.substr(0, equals)] = field.substr(equals + 1);
+        }
+        calls.push_back(std::move(call));
+    }
+    return calls;
+}
+
+void WalkLogs(const std::wstring& folder, std::wstring& text) {
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring path = folder + L"\\" + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            WalkLogs(path, text);
+        else if (name.size() > 4 && name.compare(name.size() - 4, 4, L".log") == 0)
+            text += logtest::TextAfterMark(testsupport::TempFolder::ReadAll(path));
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
 }
 
 void Copy(const char* linuxPath, const std::wstring& target) {
@@ -38,6 +85,9 @@ void WelkinRun::SetUp() {
     Copy(COMMAND_DOUBLE_EXE, commandDouble_);
     commandJournal_ = scratch_.File(L"commands.txt");
     utilityJournal_ = scratch_.File(L"utility.txt");
+    busJournal_ = scratch_.File(L"bus.txt");
+    managerJournal_ = scratch_.File(L"manager.txt");
+    selectorJournal_ = scratch_.File(L"selector.txt");
     wchar_t variant[16] = {};
     failingTelemetry_ =
         GetEnvironmentVariableW(L"WELKIN_SYSTEM_TELEMETRY", variant, 16) && std::wstring(variant) == L"failing";
@@ -58,6 +108,21 @@ void WelkinRun::TearDown() {
     testsupport::TempFolder::RemoveTree(LogsRoot());
     DeleteFileW(commandJournal_.c_str());
     DeleteFileW(utilityJournal_.c_str());
+    DeleteFileW(busJournal_.c_str());
+    DeleteFileW(managerJournal_.c_str());
+    DeleteFileW(selectorJournal_.c_str());
+    busSettings_.clear();
+    services_.clear();
+    ScratchRegistry::Wipe(HKEY_CURRENT_USER, kWelkinVersionKey);
+    ScratchRegistry::Wipe(HKEY_LOCAL_MACHINE, doubles::kPomvekDoubleKey, RegView::Wow64);
+    if (selectorInstalled_) testsupport::TempFolder::RemoveTree(SelectorFolder());
+    if (installerInstalled_) testsupport::TempFolder::RemoveTree(InstallerFolder());
+    selectorInstalled_ = installerInstalled_ = false;
+    if (!kvrFolder_.empty()) {
+        testsupport::TempFolder::RemoveTree(PartnerDataFolder(kvrFolder_));
+        testsupport::TempFolder::RemoveTree(kvrFolder_);
+    }
+    kvrFolder_.clear();
     validation_.reset();
     // Every start sends at least one event: a failing service that saw none was never reached.
     if (failingTelemetry_ && startedSinceSetUp_) {
@@ -69,10 +134,15 @@ void WelkinRun::TearDown() {
     startedSinceSetUp_ = false;
 }
 
-void WelkinRun::InstallUtilityDouble(bool signedBuild) {
+void WelkinRun::TrustSignedDoubles() {
+    if (validation_) return;
     validation_ = std::make_unique<trusttest::ValidationDouble>();
     validation_->Install(L"15.5", trusttest::SignedFolder(L"good"));
     validation_->SetMode(trusttest::ValidationDouble::kVouchSigned);
+}
+
+void WelkinRun::InstallUtilityDouble(bool signedBuild) {
+    TrustSignedDoubles();
     const std::wstring build = signedBuild ? trusttest::SignedFolder(L"good") + L"\\QzUtil.dll"
                                            : testsupport::WindowsPathOf(QZUTIL_UNSIGNED_DLL);
     ASSERT_TRUE(CopyFileW(build.c_str(), (programFolder_ + L"\\QzUtil.dll").c_str(), FALSE)) << GetLastError();
@@ -144,6 +214,17 @@ std::optional<DWORD> WelkinRun::RecordDword(const std::wstring& key, const wchar
     return value;
 }
 
+std::optional<std::wstring> WelkinRun::RecordString(const std::wstring& key, const wchar_t* name) const {
+    wchar_t text[2100] = {};
+    DWORD size = sizeof text - sizeof(wchar_t);
+    DWORD type = 0;
+    if (QzRegReadValueExW(HKEY_LOCAL_MACHINE, key.c_str(), name, &type, reinterpret_cast<BYTE*>(text), &size,
+                          kQzRegRecord) != 0 ||
+        type != REG_SZ)
+        return std::nullopt;
+    return std::wstring(text);
+}
+
 std::optional<DWORD> WelkinRun::Dword(const std::wstring& key, const wchar_t* name) const {
     DWORD type = 0;
     std::vector<BYTE> data;
@@ -169,6 +250,9 @@ std::unique_ptr<testsupport::RunningProcess> WelkinRun::StartWelkin(DWORD timeou
     options.environment[L"WELKIN_COMMAND_JOURNAL"] = commandJournal_;
     options.environment[L"WELKIN_QZUTIL_JOURNAL"] = utilityJournal_;
     options.environment[testsupport::TelemetryServiceDouble::kJournal] = telemetry_.JournalPath();
+    options.environment[doubles::corlune::kJournalVariable] = busJournal_;
+    if (!busSettings_.empty()) options.environment[doubles::corlune::kConfigVariable] = busSettings_;
+    options.environment[L"WELKIN_RVXAAPI_JOURNAL"] = managerJournal_;
     for (const auto& [name, value] : telemetrySettings_) options.environment[name] = value;
     startedSinceSetUp_ = true;
     return std::make_unique<testsupport::RunningProcess>(ProgramPath(), options);
@@ -183,6 +267,190 @@ DWORD WelkinRun::RunWelkin(DWORD timeoutMs) {
 
 std::vector<testsupport::CommandStart> WelkinRun::CommandStarts() const {
     return testsupport::ReadCommandStarts(commandJournal_);
+}
+
+FamilyKeys FamilyKeysOf(Family family) {
+    if (family == Family::KVR)
+        return {L"Software\\Torvex\\KVR\\Oem",
+                L"Software\\Torvex\\KVR\\Oem\\Manage\\UserMode",
+                L"Software\\Torvex\\KVR\\Oem\\Manage\\UserMode_KVR",
+                L"Software\\Torvex\\KVR\\Oem\\Manage\\MUI",
+                L"Software\\Torvex\\KVR\\Oem\\Manage\\MUI\\LangList",
+                L"Software\\Torvex\\KVR\\Oem\\Manage\\MUI\\AppList",
+                L"software\\torvex\\kvr\\appinfo\\substitute\\queryparams",
+                L"SOFTWARE\\Torvex\\KVR\\AppInfo\\Substitute",
+                L"software\\torvex\\oeminfo",
+                L"SOFTWARE\\Torvex\\KVR\\AppInfo"};
+    return {L"Software\\Torvex\\Halvard\\Oem",
+            L"Software\\Torvex\\Halvard\\Oem\\Manage\\UserMode",
+            L"Software\\Torvex\\Halvard\\Oem\\Manage\\UserMode_KVR",
+            L"Software\\Torvex\\Halvard\\Oem\\Manage\\MUI",
+            L"Software\\Torvex\\Halvard\\Oem\\Manage\\MUI\\LangList",
+            L"Software\\Torvex\\Halvard\\Oem\\Manage\\MUI\\AppList",
+            L"SOFTWARE\\Torvex\\Halvard\\AppInfo\\Substitute\\QueryParams",
+            L"SOFTWARE\\Torvex\\Halvard\\AppInfo\\Substitute",
+            L"software\\torvex\\Halvard\\oeminfo",
+            L"SOFTWARE\\Torvex\\Halvard\\AppInfo"};
+}
+
+namespace {
+
+std::string Narrow(const wchar_t* text) { return std::string(text, text + wcslen(text)); }
+
+}  // namespace
+
+Machine WelkinRun::InstallMachine(Family family) {
+    const MachineValues& v = kMachineValues;
+    Machine machine{family, family == Family::KVR ? L"KVR" : L"Halvard", FamilyKeysOf(family),
+                    FamilyKeysOf(family == Family::KVR ? Family::Halvard : Family::KVR), SetKVRInstallFolder()};
+    if (family == Family::KVR) InstallKVR();
+    // Not yet through OOBE, started by the service host with the run flag set.
+    SetRecordDword(machine.own.oem, L"OEMMgr", 1);
+    SetDword(machine.own.oem, L"facmode", 0);
+
+    // The language step: the OEM map ini keyed by the selector's LCID and the build's terms.
+    const std::string lang = Narrow(v.langCode), terms = Narrow(v.terms);
+    WriteOemMapIni("[LCIDLangCodeMap]\r\n" + Narrow(v.lcidText) + "=" + lang + "\r\n[oeminfo]\r\nbuildKey=" +
+                   Narrow(v.buildKey) + "\r\n[" + lang + "_terms_" + terms + "]\r\naffid=" + Narrow(v.iniAffid) +
+                   "\r\ndomain=" + Narrow(v.iniDomain) + "\r\nlangid=" + Narrow(v.iniLangid) +
+                   "\r\nculture=" + Narrow(v.iniCulture) + "\r\n");
+    SetRecordString(machine.own.oemInfo + L"\\" + v.buildKey, L"terms", v.terms);
+    // A common build: a partner data file, and the OEM language map it reads.
+    ListPartnerData(L"{6A1C1E02-58D4-4C43-9B43-3C1D0F5E7A11}", L"pd.dat");
+    SetString(L"software\\Torvex\\oeminfo\\substitute", L"terms", v.terms);
+    WriteLangMap(L"langmap.dat",
+                 "<?xml version=\"1.0\" encoding=\"UTF-8\"?><packageinfo buildkey=\"" + Narrow(v.buildKey) +
+                     "\"><packagedetails><terms><termsinfo lcidterms=\"" + Narrow(v.lcidText) + "_terms_" + terms +
+                     "\" lcid=\"" + Narrow(v.lcidText) + "\" terms=\"" + terms + "\" affid=\"" + Narrow(v.mapAffid) +
+                     "\" domain=\"" + Narrow(v.mapDomain) + "\" culture=\"" + Narrow(v.mapCulture) + "\" lang=\"" +
+                     lang + "\"/></terms></packagedetails></packageinfo>");
+
+    // On-access scanning to enable, and the antivirus product's install time to stamp.
+    SetDword(kScannerKey, L"OASEnabled", 1);
+    SetString(kAntivirusInstallKey, L"Install Dir", L"C:\\AV");
+    SetString(kAntivirusSubstituteKey, L"placeholder", L"x");
+
+    SetRecordString(machine.own.appInfo, L"isdudata", v.isduTemplate);
+
+    // The PC maker's commands: one for the own product, one with the build's tokens; the other family's are stale.
+    AddCommand(machine.own.userModeKVR, machine.productCommand, L"--exit 0 /product", 0, true);
+    AddCommand(machine.own.userMode, machine.partnerCommand, L"--exit 0 /affid=%AFFID% /lang=%LANGID%", 0, true);
+    SetRecordString(machine.own.userMode + L"\\" + machine.partnerCommand, L"BuildKey", v.commandBuildKey);
+    SetRecordString(machine.own.oemInfo + L"\\" + v.commandBuildKey, L"affid", v.commandAffid);
+    SetRecordString(machine.own.oemInfo + L"\\" + v.commandBuildKey, L"lang", v.commandLang);
+    AddCommand(machine.other.userModeKVR, machine.strayCommand, L"--exit 0 /stray", 0, true);
+    AddCommand(machine.other.userMode, machine.strayCommand, L"--exit 0 /stray", 0, true);
+    return machine;
+}
+
+void WelkinRun::InstallSuite() {
+    InstallUtilityDouble();
+    InstallBus();
+    InstallTelemetryService();
+    InstallSelector();
+    SetSelector(L"GetLCIDValue", kMachineValues.lcid);
+    SetSelector(L"MapLcid", kMachineValues.lcid);
+    InstallInstaller();
+    InstallServiceManager();
+}
+
+std::wstring WelkinRun::SetKVRInstallFolder() {
+    if (kvrFolder_.empty()) {
+        kvrFolder_ = scratch_.File(L"kvr");
+        CreateDirectoryW(kvrFolder_.c_str(), nullptr);
+    }
+    SetString(L"SOFTWARE\\Torvex\\KVR", L"Install Dir", kvrFolder_);
+    return kvrFolder_;
+}
+
+void WelkinRun::WriteOemMapIni(const std::string& text) {
+    scratch_.Write(L"kvr\\qzoemmap.ini", text);
+    SetKVRInstallFolder();
+}
+
+void WelkinRun::WriteLangMap(const wchar_t* fileName, const std::string& xml) {
+    scratch_.Write(std::wstring(L"kvr\\") + fileName, testsupport::EncipheredLangMap(xml));
+    SetKVRInstallFolder();
+}
+
+void WelkinRun::ListPartnerData(const wchar_t* guid, const wchar_t* fileName) {
+    const std::wstring folder = PartnerDataFolder(SetKVRInstallFolder());
+    SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+    const HANDLE file =
+        CreateFileW((folder + L"\\" + fileName).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file) << GetLastError();
+    CloseHandle(file);
+    SetString(std::wstring(kPartnerDataKey) + L"\\" + guid, L"GuidFilename", fileName);
+}
+
+void WelkinRun::InstallBus(const std::wstring& settings) {
+    TrustSignedDoubles();
+    const std::wstring build = trusttest::SignedFolder(L"good") + L"\\Corlune.dll";
+    ASSERT_TRUE(CopyFileW(build.c_str(), (programFolder_ + L"\\Corlune.dll").c_str(), FALSE)) << GetLastError();
+    busSettings_ = settings;
+}
+
+std::vector<BusCall> WelkinRun::BusCalls() const { return ReadBusCalls(busJournal_); }
+
+void WelkinRun::InstallSelector() {
+    const std::wstring folder = SelectorFolder();
+    SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(testsupport::WindowsPathOf(POMVEK_DLL).c_str(), (folder + L"\\Pomvek.dll").c_str(), FALSE))
+        << GetLastError();
+    selectorInstalled_ = true;
+    registry_.SetString(HKEY_LOCAL_MACHINE, doubles::kPomvekDoubleKey, L"Journal", selectorJournal_, RegView::Wow64);
+}
+
+void WelkinRun::SetSelector(const wchar_t* name, DWORD value) {
+    registry_.SetDword(HKEY_LOCAL_MACHINE, doubles::kPomvekDoubleKey, name, value, RegView::Wow64);
+}
+
+std::vector<std::string> WelkinRun::SelectorCalls() const {
+    return testsupport::ReadJournalLines(selectorJournal_);
+}
+
+void WelkinRun::InstallInstaller() {
+    SHCreateDirectoryExW(nullptr, InstallerFolder().c_str(), nullptr);
+    installerInstalled_ = true;
+    ASSERT_TRUE(CopyFileW(commandDouble_.c_str(), InstallerPath().c_str(), FALSE)) << GetLastError();
+}
+
+std::wstring WelkinRun::InstallerPath() const { return InstallerFolder() + L"\\qzinst.exe"; }
+
+void WelkinRun::InstallServiceManager(bool signedBuild) {
+    TrustSignedDoubles();
+    const std::wstring folder = Scratch().File(L"RVXAHost");
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring build =
+        signedBuild ? trusttest::SignedFile(L"good", L"RVXAAPI") : trusttest::UnsignedFile(L"RVXAAPI");
+    ASSERT_TRUE(CopyFileW(build.c_str(), (folder + L"\\RVXAAPI.DLL").c_str(), FALSE)) << GetLastError();
+    registry_.SetDword(HKEY_LOCAL_MACHINE, kServiceHostKey, L"Enable", 1, RegView::Wow64);
+    registry_.SetString(HKEY_LOCAL_MACHINE, kServiceHostKey, L"szInstallDir64", folder, RegView::Wow64);
+}
+
+std::vector<std::string> WelkinRun::ManagerCalls() const { return testsupport::ReadJournalLines(managerJournal_); }
+
+std::optional<DWORD> WelkinRun::FreshInstallComplete() const {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (!ScratchRegistry::Read(HKEY_LOCAL_MACHINE, kServiceHostKey, L"FreshInstallComplete", type, data,
+                               RegView::Wow64) ||
+        type != REG_DWORD || data.size() != 4)
+        return std::nullopt;
+    return *reinterpret_cast<const DWORD*>(data.data());
+}
+
+testsupport::TestService& WelkinRun::AddWindowsService(const std::wstring& name, DWORD startType,
+                                                      const std::wstring& mode) {
+    const std::wstring program = L"\"" + testsupport::WindowsPathOf(SERVICE_DOUBLE_EXE) + L"\" " + mode;
+    services_.push_back(std::make_unique<testsupport::TestService>(name, program, startType));
+    return *services_.back();
+}
+
+std::wstring WelkinRun::LogText() const {
+    std::wstring text;
+    WalkLogs(LogsRoot(), text);
+    return text;
 }
 
 }  // namespace systemtest
