@@ -130,6 +130,44 @@ bool ReadWholeFile(HANDLE file, std::string& bytes) {
     }
 }
 
+bool ParseTrustListText(const std::string& bytes, TrustListText& list) {
+    list = TrustListText();
+    std::wstring section;
+    bool inSection = false;
+    size_t start = 0;
+    while (start <= bytes.size()) {
+        size_t end = bytes.find('\n', start);
+        if (end == std::string::npos) end = bytes.size();
+        std::string raw = bytes.substr(start, end - start);
+        start = end + 1;
+        if (!raw.empty() && raw.back() == '\r') raw.pop_back();
+        std::wstring line;
+        line.reserve(raw.size());
+        for (unsigned char c : raw) line.push_back(static_cast<wchar_t>(c));
+        line = Trim(line);
+        if (line.empty() || StartsWith(line, L"/*") || StartsWith(line, L"//") || StartsWith(line, L"*/")) continue;
+        if (line.size() >= 2 && line.front() == L'[' && line.back() == L']') {
+            section = Trim(line.substr(1, line.size() - 2));
+            if (section.empty()) return false;
+            inSection = true;
+            continue;
+        }
+        if (inSection) list.sections[section].push_back(line);
+    }
+
+    const auto ver = list.sections.find(L"VER");
+    if (ver == list.sections.end() || ver->second.size() != 1 || !ParseVersion(ver->second[0], list.version))
+        return false;
+    if (const auto sha = list.sections.find(L"SHA"); sha != list.sections.end()) {
+        for (const std::wstring& text : sha->second) {
+            Thumbprint digits;
+            if (!DecodeThumbprint(text, digits)) return false;
+            list.thumbprints.push_back(std::move(digits));
+        }
+    }
+    return true;
+}
+
 const TrustListValues& BuiltInTrustList() {
     static const TrustListValues values{true, kBuiltInVersion, kBuiltInNames, kBuiltInRoots,
                                         sizeof(kBuiltInRoots) / sizeof(kBuiltInRoots[0]), kBuiltInSerials};
@@ -235,35 +273,14 @@ bool TrustList::LoadLocked() {
 bool TrustList::ReadLocked() {
     LockedFile file(path_, 0);
     if (!file.IsOpen()) return false;
-    // Read through the locked handle: each byte is one character.
+    // Read through the locked handle.
     std::string bytes;
     if (!ReadWholeFile(file.Handle(), bytes)) return false;
-
-    std::wstring section;
-    bool inSection = false;
-    size_t start = 0;
-    while (start <= bytes.size()) {
-        size_t end = bytes.find('\n', start);
-        if (end == std::string::npos) end = bytes.size();
-        std::string raw = bytes.substr(start, end - start);
-        start = end + 1;
-        if (!raw.empty() && raw.back() == '\r') raw.pop_back();
-        std::wstring line;
-        line.reserve(raw.size());
-        for (unsigned char c : raw) line.push_back(static_cast<wchar_t>(c));
-        line = Trim(line);
-        if (line.empty() || StartsWith(line, L"/*") || StartsWith(line, L"//") || StartsWith(line, L"*/")) continue;
-        if (line.size() >= 2 && line.front() == L'[' && line.back() == L']') {
-            section = Trim(line.substr(1, line.size() - 2));
-            if (section.empty()) return false;
-            inSection = true;
-            continue;
-        }
-        if (inSection) sections_[section].push_back(line);
-    }
-
-    const auto ver = sections_.find(L"VER");
-    if (ver == sections_.end() || ver->second.size() != 1 || !ParseVersion(ver->second[0], version_)) return false;
+    TrustListText text;
+    if (!ParseTrustListText(bytes, text)) return false;
+    sections_ = std::move(text.sections);
+    version_ = text.version;
+    thumbprints_ = std::move(text.thumbprints);
     if (const auto org = sections_.find(L"ORG"); org != sections_.end()) {
         for (const std::wstring& name : org->second) names_.push_back(name.c_str());
         names_.push_back(nullptr);
@@ -271,13 +288,6 @@ bool TrustList::ReadLocked() {
     if (const auto ser = sections_.find(L"SER"); ser != sections_.end()) {
         for (const std::wstring& serial : ser->second) serials_.push_back(serial.c_str());
         serials_.push_back(nullptr);
-    }
-    if (const auto sha = sections_.find(L"SHA"); sha != sections_.end()) {
-        for (const std::wstring& text : sha->second) {
-            Thumbprint bytes;
-            if (!DecodeThumbprint(text, bytes)) return false;
-            thumbprints_.push_back(std::move(bytes));
-        }
     }
     return true;
 }

@@ -120,6 +120,18 @@ private:
 // (before its refused serials, say) must never be parsed.
 bool ReadWholeFile(HANDLE file, std::string& bytes);
 
+// What the text of a trust-list file holds (each byte one character). The accepted names and refused serials stay
+// in the sections "ORG" and "SER"; a section is there once its first value arrived.
+struct TrustListText {
+    std::map<std::wstring, std::vector<std::wstring>> sections;
+    DWORD version = 0;
+    std::vector<Thumbprint> thumbprints;
+};
+
+// False when the text is no list: an empty section name, not exactly one "VER" value, a version that is not a
+// decimal u32 of up to ten digits, a "SHA" value with a digit that is not hexadecimal.
+bool ParseTrustListText(const std::string& bytes, TrustListText& list);
+
 // Installs the file at the path into `installed` when its copy, judged as `installed` judges its own files, is
 // newer than the built-in list and the loaded one (TrustList::Install).
 bool InstallTrustListFromFile(TrustList& installed, const std::wstring& path);
