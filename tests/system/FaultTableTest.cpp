@@ -21,6 +21,7 @@
 
 #include "tests/foundation/logging/LogFileText.h"
 #include "tests/foundation/trust/TrustTestFiles.h"
+#include "tests/support/TestService.h"
 #include "tests/support/WinePaths.h"
 #include "tests/system/WelkinRun.h"
 
@@ -30,6 +31,10 @@ namespace {
 constexpr DWORD kEFail = 0x80004005;
 constexpr wchar_t kLoggingKey[] = L"SOFTWARE\\Torvex\\Logging";
 constexpr wchar_t kHalvardAppInfo[] = L"SOFTWARE\\Torvex\\Halvard\\AppInfo";
+constexpr wchar_t kSvcHostOobe[] = L"SOFTWARE\\Torvex\\Platform\\QzSvcHost\\Oobe";
+// This prefix's answer to welkin.exe's version query: a system without delayed automatic start, the one start type
+// that Wine's service control manager cannot answer about.
+constexpr wchar_t kWelkinVersionKey[] = L"Software\\Wine\\AppDefaults\\welkin.exe";
 constexpr wchar_t kNow[] = L" --exit 0 /now";
 constexpr wchar_t kNext[] = L" --exit 0 /next";
 
@@ -329,6 +334,37 @@ TEST_F(FaultTable, LogFolderThatCannotBeMadeChangesNothing) {
         EXPECT_FALSE(LogLines().empty());  // the logger writes again
         ResetMachine();
     }
+}
+
+// A configured service that never leaves its start: welkin gives up on it after ten seconds without progress and
+// goes on with the next one; the run's result is that of its work.
+TEST_F(FaultTable, ServiceStuckStartingIsGivenUpAndTheNextOneStarted) {
+    LogToFile();
+    registry_.SetString(HKEY_CURRENT_USER, kWelkinVersionKey, L"Version", L"winxp64");
+    const std::wstring program = L"\"" + testsupport::WindowsPathOf(SERVICE_DOUBLE_EXE) + L"\" ";
+    testsupport::TestService good(L"WelkinFault2Good", program + L"good", SERVICE_AUTO_START);
+    // Started before the good one (the list is taken in name order); it reports stopped by itself only long
+    // after welkin must have given up.
+    testsupport::TestService stuck(L"WelkinFault1Stuck", program + L"stuck 0 30000", SERVICE_AUTO_START, 40000);
+    ASSERT_TRUE(good.Created() && stuck.Created());
+    SetString(kSvcHostOobe, nullptr, L"WelkinFault1Stuck;WelkinFault2Good");
+    QueueWork();
+
+    EXPECT_EQ(1u, RunWelkin());
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_START_PENDING), stuck.State()) << "ended by the service, not by welkin";
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), good.State());
+    const auto lines = LogLines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::wstring& line) {
+        return line.find(L"Failed to start the service :welkinfault1stuck Error:1460") != std::wstring::npos;
+    }));
+    EXPECT_EQ(1u, Starts(kNow));
+    EXPECT_EQ(1u, RecordDword(Next(), L"bootcount").value_or(99));
+    EXPECT_EQ(1u, RecordDword(kHalvardOem, L"OEMMgr").value_or(99));
+
+    SetString(kSvcHostOobe, nullptr, L"WelkinFault2Good");
+    ExpectLaterStartsComplete();
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), good.State());
+    testsupport::ScratchRegistry::Wipe(HKEY_CURRENT_USER, kWelkinVersionKey);
 }
 
 }  // namespace
