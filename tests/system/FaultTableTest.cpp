@@ -2,26 +2,27 @@
 // (commands not yet run still queued, records as they were, no flag set that the run did not earn), and the next
 // start with the fault removed, which must complete the work and start no command twice.
 //
-// Rows covered elsewhere:
+// Rows covered elsewhere, or whose other sides are:
 //   a command that fails (exit code 2 or more), whose program is missing or whose working folder does not exist:
-//     WholeRunTest ExitCodeDecidesWhetherACommandIsDone;
-//   a second instance: WholeRunTest SecondInstanceReturnsAtOnce;
-//   the bus library missing or refusing to open, the settings manager silent (about 6 s) or refusing:
-//     CompletionNoticeTest;
-//   the telemetry service missing, refusing or failing: TelemetryRunTest ServiceThatRefusesOrFailsLeavesTheRunAsItWas
-//     and every WholeRunTest scenario again under the "failing_telemetry." prefix;
-//   the service manager unsigned: ServicesRunTest UnsignedServiceManagerIsNeverLoaded.
+//     WholeRunTest ExitCodeDecidesWhetherACommandIsDone (exit code 1, kept, retried, then done once mended);
+//   a second instance: WholeRunTest SecondInstanceReturnsAtOnce (exit code 259, the first one finishes the work);
+//   the settings manager silent costs the run about 6 s:
+//     CompletionNoticeTest ASettingsManagerThatNeverAnswersCostsTheRunAboutSixSeconds;
+//     the bus refusing to open, the property refused: CompletionNoticeTest;
+//   the telemetry service refusing or out of memory: TelemetryRunTest ServiceThatRefusesOrFailsLeavesTheRunAsItWas,
+//     and every WholeRunTest scenario again with a failing service (the "failing_telemetry." entries);
+//   the service manager unsigned with the run flag clear: ServicesRunTest UnsignedServiceManagerIsNeverLoaded.
 #include <windows.h>
 #include <shlobj.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "tests/foundation/logging/LogFileText.h"
 #include "tests/foundation/trust/TrustTestFiles.h"
-#include "tests/support/TestService.h"
 #include "tests/support/WinePaths.h"
 #include "tests/system/WelkinRun.h"
 
@@ -336,16 +337,82 @@ TEST_F(FaultTable, LogFolderThatCannotBeMadeChangesNothing) {
     }
 }
 
+// A suite service or library that is missing, untrusted, silent or failing: welkin only logs it, the run's work and
+// results are those of a good one, and the start after it is mended completes.
+TEST_F(FaultTable, SuiteServiceFaultLeavesTheRunsWorkAsItWas) {
+    using testsupport::TelemetryServiceDouble;
+    const std::wstring propertySet = L"Set Core.OOBE.OOBEComplete message successfully!";
+    struct Case {
+        const char* name;
+        std::function<void()> fault;
+        std::function<void()> mend;
+        std::function<bool()> served;  // the mended service did its part in the last start
+    };
+    const auto busServed = [&] { return LogText().find(propertySet) != std::wstring::npos; };
+    const auto managerServed = [&] {
+        const auto calls = ManagerCalls();
+        return std::find(calls.begin(), calls.end(), "StartServicesByHost KESTRO 5000") != calls.end();
+    };
+    const auto telemetryServed = [&] { return !Telemetry().SentRecords().empty(); };
+    const auto goodBus = [&] { InstallBus(); };
+    const auto goodManager = [&] { InstallServiceManager(true); };
+    const auto goodTelemetry = [&] {
+        InstallTelemetryService();
+        Telemetry().ClearJournal();
+    };
+    const Case cases[] = {
+        {"bus library missing", [] {}, goodBus, busServed},
+        {"bus library unsigned",
+         [&] {
+             InstallBus();
+             const std::wstring beside = ProgramFolder() + L"\\Corlune.dll";
+             ASSERT_TRUE(CopyFileW(trusttest::UnsignedFile(L"Corlune").c_str(), beside.c_str(), FALSE));
+         },
+         goodBus, busServed},
+        {"settings manager silent", [&] { InstallBus(L"settings.fault=SETTINGS_MANAGER_SET_PROPERTY:no-reply"); },
+         goodBus, busServed},
+        {"service manager missing",
+         [&] {
+             InstallServiceManager(true);
+             ASSERT_TRUE(DeleteFileW(Scratch().File(L"RVXAHost\\RVXAAPI.DLL").c_str()));
+         },
+         goodManager, managerServed},
+        {"service manager unsigned", [&] { InstallServiceManager(false); }, goodManager, managerServed},
+        {"telemetry service missing", [] {}, goodTelemetry, telemetryServed},
+        {"telemetry service failing",
+         [&] { InstallTelemetryService({{TelemetryServiceDouble::kResult, L"0x80004005"}}); }, goodTelemetry,
+         telemetryServed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LogToFile();
+        QueueWork();
+        c.fault();
+
+        EXPECT_EQ(1u, RunWelkin());
+        EXPECT_EQ(1u, Starts(kNow));
+        EXPECT_FALSE(KeyExists(Now()));
+        EXPECT_EQ(1u, RecordDword(Next(), L"bootcount").value_or(99));
+        EXPECT_EQ(1u, RecordDword(kHalvardOem, L"OEMMgr").value_or(99));
+        EXPECT_EQ(0u, RecordDword(kHalvardOem, L"DisableServices").value_or(99));
+        EXPECT_TRUE(ManagerCalls().empty());
+
+        c.mend();
+        ExpectLaterStartsComplete();
+        EXPECT_TRUE(c.served());
+        ResetMachine();
+    }
+}
+
 // A configured service that never leaves its start: welkin gives up on it after ten seconds without progress and
 // goes on with the next one; the run's result is that of its work.
 TEST_F(FaultTable, ServiceStuckStartingIsGivenUpAndTheNextOneStarted) {
     LogToFile();
     registry_.SetString(HKEY_CURRENT_USER, kWelkinVersionKey, L"Version", L"winxp64");
-    const std::wstring program = L"\"" + testsupport::WindowsPathOf(SERVICE_DOUBLE_EXE) + L"\" ";
-    testsupport::TestService good(L"WelkinFault2Good", program + L"good", SERVICE_AUTO_START);
-    // Started before the good one (the list is taken in name order); it reports stopped by itself only long
+    // The stuck one is started first (the list is taken in name order); it reports stopped by itself only long
     // after welkin must have given up.
-    testsupport::TestService stuck(L"WelkinFault1Stuck", program + L"stuck 0 30000", SERVICE_AUTO_START, 40000);
+    testsupport::TestService& stuck = AddWindowsService(L"WelkinFault1Stuck", SERVICE_AUTO_START, L"stuck 0 30000");
+    testsupport::TestService& good = AddWindowsService(L"WelkinFault2Good", SERVICE_AUTO_START);
     ASSERT_TRUE(good.Created() && stuck.Created());
     SetString(kSvcHostOobe, nullptr, L"WelkinFault1Stuck;WelkinFault2Good");
     QueueWork();
@@ -364,7 +431,6 @@ TEST_F(FaultTable, ServiceStuckStartingIsGivenUpAndTheNextOneStarted) {
     SetString(kSvcHostOobe, nullptr, L"WelkinFault2Good");
     ExpectLaterStartsComplete();
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), good.State());
-    testsupport::ScratchRegistry::Wipe(HKEY_CURRENT_USER, kWelkinVersionKey);
 }
 
 }  // namespace
