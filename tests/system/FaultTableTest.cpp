@@ -301,25 +301,40 @@ TEST_F(FaultTable, KilledWhileWaitingForACommand) {
     EXPECT_EQ(expected, starts);
 }
 
-// The file logger is chosen but its folder cannot be made: the logger falls silent and the run is the same.
-TEST_F(FaultTable, LogFolderThatCannotBeMadeChangesNothing) {
+// The file logger is chosen but cannot write: its folder cannot be made, or its file cannot be opened. The logger
+// falls silent and the run is the same.
+TEST_F(FaultTable, LogThatCannotBeWrittenChangesNothing) {
+    const std::wstring root = logtest::LogsRoot();
+    const std::wstring logFile = root + L"\\welkin\\welkin\\welkin000.log";
     struct Case {
         const char* name;
-        std::wstring fileInTheWay;
+        std::wstring inTheWay;  // made before the run, removed as the mend
+        bool folder;
+        bool heldOpen;  // a file held open without sharing for the length of the faulted run
     };
     const Case cases[] = {
-        {"a file where the logs root belongs", logtest::LogsRoot()},
-        {"a file where welkin's group folder belongs", logtest::LogsRoot() + L"\\welkin"},
+        {"a file where the logs root belongs", root, false, false},
+        {"a file where welkin's group folder belongs", root + L"\\welkin", false, false},
+        {"a folder where the log file belongs", logFile, true, false},
+        {"the log file held open by another", logFile, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         SetRecordDword(kLoggingKey, L"Logging Mechanism", 1);
-        SHCreateDirectoryExW(nullptr, logtest::LogsRoot().c_str(), nullptr);
-        if (c.fileInTheWay == logtest::LogsRoot()) RemoveDirectoryW(c.fileInTheWay.c_str());
-        const HANDLE file = CreateFileW(c.fileInTheWay.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
-        ASSERT_NE(INVALID_HANDLE_VALUE, file) << GetLastError();
-        CloseHandle(file);
+        const std::wstring parent = c.inTheWay.substr(0, c.inTheWay.rfind(L'\\'));
+        SHCreateDirectoryExW(nullptr, parent.c_str(), nullptr);
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (c.folder) {
+            ASSERT_TRUE(CreateDirectoryW(c.inTheWay.c_str(), nullptr)) << GetLastError();
+        } else {
+            held = CreateFileW(c.inTheWay.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                               nullptr);
+            ASSERT_NE(INVALID_HANDLE_VALUE, held) << GetLastError();
+            if (!c.heldOpen) {
+                CloseHandle(held);
+                held = INVALID_HANDLE_VALUE;
+            }
+        }
         QueueWork();
 
         EXPECT_EQ(1u, RunWelkin());
@@ -327,10 +342,12 @@ TEST_F(FaultTable, LogFolderThatCannotBeMadeChangesNothing) {
         EXPECT_FALSE(KeyExists(Now()));
         EXPECT_EQ(1u, RecordDword(Next(), L"bootcount").value_or(99));
         EXPECT_EQ(1u, RecordDword(kHalvardOem, L"OEMMgr").value_or(99));
-        const DWORD attributes = GetFileAttributesW(c.fileInTheWay.c_str());
-        EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY));
+        const DWORD attributes = GetFileAttributesW(c.inTheWay.c_str());
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, attributes);
+        EXPECT_EQ(c.folder, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
 
-        ASSERT_TRUE(DeleteFileW(c.fileInTheWay.c_str()));
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+        ASSERT_TRUE(c.folder ? RemoveDirectoryW(c.inTheWay.c_str()) : DeleteFileW(c.inTheWay.c_str()));
         ExpectLaterStartsComplete();
         EXPECT_FALSE(LogLines().empty());  // the logger writes again
         ResetMachine();
