@@ -192,6 +192,7 @@ TEST_F(FaultTable, TamperedRecordIsNeverTakenNorRewritten) {
         bool tokensStay = false;  // the tokens command runs with its tokens as they stand
     };
     constexpr wchar_t kBuildInfo[] = L"software\\torvex\\Halvard\\oeminfo\\B-9";
+    constexpr wchar_t kBuildTerms[] = L"software\\torvex\\Halvard\\oeminfo\\BK9";
     const Case cases[] = {
         {"run flag", false, nullptr, kHalvardOem, L"OEMMgr", Effect::SkipsTheRun},
         {"run flag of the KVR family", true, nullptr, kKVROem, L"OEMMgr", Effect::SkipsTheRun},
@@ -201,6 +202,7 @@ TEST_F(FaultTable, TamperedRecordIsNeverTakenNorRewritten) {
         {"command arguments", false, L"a_now", nullptr, L"cmdargs", Effect::HoldsTheCommand},
         {"command wait switch", false, L"a_now", nullptr, L"wait", Effect::HoldsTheCommand},
         {"isdudata template", false, nullptr, kHalvardAppInfo, L"isdudata", Effect::RunsAsIfMissing},
+        {"terms of the build", false, nullptr, kBuildTerms, L"terms", Effect::RunsAsIfMissing},
         // OEM values that cannot be had leave a command's tokens as they are.
         {"build key of a command", false, L"c_tokens", nullptr, L"BuildKey", Effect::RunsAsIfMissing, true},
         {"affiliate id of a build", false, nullptr, kBuildInfo, L"affid", Effect::RunsAsIfMissing, true},
@@ -212,6 +214,9 @@ TEST_F(FaultTable, TamperedRecordIsNeverTakenNorRewritten) {
         c.kvr ? QueueWork(kKVROem, kKVRUserMode) : QueueWork();
         SetRecordString(kHalvardAppInfo, L"isdudata", L"lcid=%lcid%");
         SetString(std::wstring(kHalvardAppInfo) + L"\\Substitute", L"lcid", L"1031");
+        // The language step's OEM map ini and the terms of its build key.
+        WriteOemMapIni("[oeminfo]\r\nbuildKey=BK9\r\n[_terms_T1]\r\naffid=9\r\n");
+        SetRecordString(kBuildTerms, L"terms", L"T1");
         AddCommand(userMode_, L"c_tokens", L"--exit 0 /t=%AFFID%/%LANGID%", 0, true);
         SetRecordString(userMode_ + L"\\c_tokens", L"BuildKey", L"B-9");
         for (const wchar_t* info : {kBuildInfo, L"software\\torvex\\oeminfo\\B-9"}) {
