@@ -144,6 +144,7 @@ void Broker::SettingsChanged() {
 
 void Broker::Journal(const std::wstring& line) {
     std::lock_guard<std::mutex> guard(journalLock_);
+    AppendToRoadJournal("bus", Utf8(line) + "\n");
     if (journalPath_.empty()) return;
     AppendToJournal(journalPath_.c_str(), Utf8(line) + "\n");
 }

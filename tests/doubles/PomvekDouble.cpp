@@ -21,6 +21,7 @@ DWORD SettingOr(const wchar_t* name, DWORD fallback) {
 }
 
 void Journal(const std::wstring& line) {
+    doubles::AppendToRoadJournal("selector", doubles::Utf8(line + L"\n"));
     wchar_t path[MAX_PATH] = {};
     DWORD size = sizeof path;
     if (RegGetValueW(HKEY_LOCAL_MACHINE, doubles::kPomvekDoubleKey, L"Journal", RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY,

@@ -19,6 +19,7 @@ namespace {
 std::string Utf8(const wchar_t* text) { return text ? doubles::Utf8(text) : "(null)"; }
 
 void Journal(const std::string& line) {
+    doubles::AppendToRoadJournal("utility", line + "\n");
     wchar_t path[MAX_PATH] = {};
     const DWORD length = GetEnvironmentVariableW(L"WELKIN_QZUTIL_JOURNAL", path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return;

@@ -23,6 +23,7 @@ std::wstring Setting(const wchar_t* name) {
 }
 
 void Journal(const std::string& line) {
+    doubles::AppendToRoadJournal("manager", line + "\n");
     const std::wstring path = Setting(L"WELKIN_RVXAAPI_JOURNAL");
     if (!path.empty()) doubles::AppendToJournal(path.c_str(), line + "\n");
 }

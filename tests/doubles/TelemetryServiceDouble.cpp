@@ -35,6 +35,7 @@ std::wstring Setting(const wchar_t* name) {
 }
 
 void Journal(const std::wstring& line) {
+    doubles::AppendToRoadJournal("telemetry", doubles::Utf8(line + L"\n"));
     const std::wstring path = Setting(L"WELKIN_TELEMETRY_JOURNAL");
     if (!path.empty()) doubles::AppendToJournal(path.c_str(), doubles::Utf8(line + L"\n"));
 }

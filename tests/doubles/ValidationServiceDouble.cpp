@@ -43,6 +43,7 @@ void Journal(const std::wstring& line) {
     // Appends through separate handles are not atomic here: one writer at a time.
     static std::mutex writer;
     std::lock_guard<std::mutex> lock(writer);
+    doubles::AppendToRoadJournal("validation", doubles::Utf8(line + L"\n"));
     std::vector<wchar_t> file = ReadText(L"Journal", RRF_RT_REG_SZ);
     if (file.empty() || !file[0]) return;
     doubles::AppendToJournal(file.data(), doubles::Utf8(line + L"\n"));

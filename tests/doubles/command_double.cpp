@@ -17,6 +17,7 @@ DWORD NumberAfter(const std::wstring& commandLine, const wchar_t* option) {
 }
 
 void AppendToJournal(const std::wstring& line) {
+    doubles::AppendToRoadJournal("command", doubles::Utf8(line));
     wchar_t journal[MAX_PATH] = {};
     if (GetEnvironmentVariableW(L"WELKIN_COMMAND_JOURNAL", journal, MAX_PATH) == 0) return;
     doubles::AppendToJournal(journal, doubles::Utf8(line));

@@ -8,6 +8,7 @@
 #include "foundation/basalt/RegValueCodec.h"
 #include "tests/foundation/logging/LogFileText.h"
 #include "tests/doubles/CorluneControl.h"
+#include "tests/doubles/JournalFile.h"
 #include "tests/doubles/PomvekIds.h"
 #include "tests/foundation/trust/TrustTestFiles.h"
 #include "tests/support/LangMapFile.h"
@@ -21,6 +22,8 @@ using testsupport::RegView;
 using testsupport::ScratchRegistry;
 
 namespace {
+
+constexpr wchar_t kIdleWaiterKey[] = L"Software\\Torvex\\Halvard\\OOBEAutoTune";
 
 // This prefix's answer to welkin.exe's version query, which a services case may set.
 constexpr wchar_t kWelkinVersionKey[] = L"Software\\Wine\\AppDefaults\\welkin.exe";
@@ -36,7 +39,8 @@ std::wstring SelectorFolder() { return CommonFilesFolder() + L"\\Torvex\\Platfor
 std::wstring InstallerFolder() { return ShellFolder(CSIDL_PROGRAM_FILES_COMMONX86) + L"\\Torvex\\Installer"; }
 // The partner data folder that goes with a KVR install folder: on its drive.
 std::wstring PartnerDataFolder(const std::wstring& kvrFolder) {
-    return std::wstring(1, kvrFolder.empty() ? L'C' : kvrFolder[0]) + L":\\Programdata\\Torvex\\KVR\\Regwiz\\PartnerData";
+    const wchar_t drive = kvrFolder.empty() ? L'C' : kvrFolder[0];
+    return std::wstring(1, drive) + L":\\Programdata\\Torvex\\KVR\\Regwiz\\PartnerData";
 }
 
 std::vector<BusCall> ReadBusCalls(const std::wstring& journal) {
@@ -88,6 +92,8 @@ void WelkinRun::SetUp() {
     busJournal_ = scratch_.File(L"bus.txt");
     managerJournal_ = scratch_.File(L"manager.txt");
     selectorJournal_ = scratch_.File(L"selector.txt");
+    roadJournal_ = scratch_.File(L"road.txt");
+    counterJournal_ = scratch_.File(L"counters.txt");
     wchar_t variant[16] = {};
     failingTelemetry_ =
         GetEnvironmentVariableW(L"WELKIN_SYSTEM_TELEMETRY", variant, 16) && std::wstring(variant) == L"failing";
@@ -111,6 +117,10 @@ void WelkinRun::TearDown() {
     DeleteFileW(busJournal_.c_str());
     DeleteFileW(managerJournal_.c_str());
     DeleteFileW(selectorJournal_.c_str());
+    DeleteFileW(roadJournal_.c_str());
+    DeleteFileW(counterJournal_.c_str());
+    ScratchRegistry::Wipe(HKEY_LOCAL_MACHINE, kIdleWaiterKey);
+    fakeCounters_ = false;
     busSettings_.clear();
     services_.clear();
     ScratchRegistry::Wipe(HKEY_CURRENT_USER, kWelkinVersionKey);
@@ -253,6 +263,7 @@ std::unique_ptr<testsupport::RunningProcess> WelkinRun::StartWelkin(DWORD timeou
     options.environment[doubles::corlune::kJournalVariable] = busJournal_;
     if (!busSettings_.empty()) options.environment[doubles::corlune::kConfigVariable] = busSettings_;
     options.environment[L"WELKIN_RVXAAPI_JOURNAL"] = managerJournal_;
+    options.environment[doubles::kRoadJournalVariable] = roadJournal_;
     for (const auto& [name, value] : telemetrySettings_) options.environment[name] = value;
     startedSinceSetUp_ = true;
     return std::make_unique<testsupport::RunningProcess>(ProgramPath(), options);
@@ -452,5 +463,59 @@ std::wstring WelkinRun::LogText() const {
     WalkLogs(LogsRoot(), text);
     return text;
 }
+
+void WelkinRun::ClearJournals() {
+    for (const std::wstring& journal : {commandJournal_, utilityJournal_, busJournal_, managerJournal_,
+                                        selectorJournal_, roadJournal_, counterJournal_})
+        DeleteFileW(journal.c_str());
+    telemetry_.ClearJournal();
+    // welkin's own log files; the log settings beside them stay.
+    testsupport::TempFolder::RemoveTree(LogsRoot() + L"\\welkin");
+}
+
+std::vector<RoadCall> WelkinRun::RoadCalls() const {
+    std::vector<RoadCall> calls;
+    for (const std::string& line : testsupport::ReadJournalLines(roadJournal_)) {
+        const size_t tab = line.find('\t');
+        calls.push_back({line.substr(0, tab), tab == std::string::npos ? std::string() : line.substr(tab + 1)});
+    }
+    return calls;
+}
+
+void WelkinRun::InstallQuillon(bool fakeCounters) {
+    Copy(QUILLON_EXE, programFolder_ + L"\\quillon.exe");
+    const std::wstring pdh = programFolder_ + L"\\pdh.dll";
+    if (fakeCounters)
+        Copy(PDH_DOUBLE_DLL, pdh);
+    else
+        DeleteFileW(pdh.c_str());
+    fakeCounters_ = fakeCounters;
+}
+
+DWORD WelkinRun::RunQuillon(const std::map<std::wstring, DWORD>& settings, const std::wstring& samples,
+                            DWORD timeoutMs) {
+    ScratchRegistry::Wipe(HKEY_LOCAL_MACHINE, kIdleWaiterKey);
+    registry_.Create(HKEY_LOCAL_MACHINE, kIdleWaiterKey);
+    for (const auto& [name, value] : settings)
+        registry_.SetBinary(HKEY_LOCAL_MACHINE, kIdleWaiterKey, name.c_str(),
+                            testsupport::ScrambledRecord(REG_DWORD, &value, sizeof value));
+    testsupport::ProcessOptions options;
+    options.timeoutMs = timeoutMs;
+    options.environment[L"WELKIN_PDH_JOURNAL"] = counterJournal_;
+    options.environment[L"WELKIN_PDH_SAMPLES"] = samples;
+    if (fakeCounters_) {
+        // Wine's own pdh.dll comes first unless the native one is named; the prefix's overrides stay.
+        wchar_t overrides[512] = {};
+        const DWORD length = GetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides, 512);
+        const std::wstring before = length > 0 && length < 512 ? std::wstring(overrides) + L";" : L"";
+        options.environment[L"WINEDLLOVERRIDES"] = before + L"pdh=n";
+    }
+    const testsupport::ProcessResult result = testsupport::RunProcess(programFolder_ + L"\\quillon.exe", options);
+    EXPECT_TRUE(result.started) << result.startError;
+    EXPECT_FALSE(result.timedOut);
+    return result.exitCode;
+}
+
+std::vector<std::string> WelkinRun::CounterCalls() const { return testsupport::ReadJournalLines(counterJournal_); }
 
 }  // namespace systemtest

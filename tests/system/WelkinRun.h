@@ -18,9 +18,10 @@
 //                        InstallTelemetryService, InstallSelector (Pomvek.dll, SetSelector for its answers),
 //                        InstallInstaller (qzinst.exe: the command double, journaled with the commands),
 //                        InstallServiceManager (RVXAAPI.DLL, service host enabled), AddWindowsService
-//   Runs                 RunWelkin, StartWelkin, LogToFile, ResetMachine
+//   Runs                 RunWelkin, StartWelkin, LogToFile, ResetMachine, ClearJournals; InstallQuillon, RunQuillon
 //   Readback             RecordDword, RecordString, Dword, String, KeyExists, LogLines, LogText, CommandStarts,
-//                        UtilityCalls, BusCalls, SelectorCalls, ManagerCalls, FreshInstallComplete, Telemetry()
+//                        UtilityCalls, BusCalls, SelectorCalls, ManagerCalls, FreshInstallComplete, Telemetry(),
+//                        RoadCalls (every double's calls of welkin's runs in one order), CounterCalls
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -49,7 +50,8 @@ inline constexpr wchar_t kKVRUserMode[] = L"Software\\Torvex\\KVR\\Oem\\Manage\\
 inline constexpr wchar_t kRetryKey[] = L"Software\\Torvex\\Halvard\\welkin";
 inline constexpr wchar_t kUninstallKVR[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KVR";
 inline constexpr wchar_t kServiceHostKey[] = L"SOFTWARE\\Torvex\\RVXAHOST";
-inline constexpr wchar_t kScannerKey[] = L"Software\\Torvex\\Dunmore\\YVCore\\On Access Scanner\\QzShield\\Configuration";
+inline constexpr wchar_t kScannerKey[] =
+    L"Software\\Torvex\\Dunmore\\YVCore\\On Access Scanner\\QzShield\\Configuration";
 inline constexpr wchar_t kAntivirusInstallKey[] = L"SOFTWARE\\Torvex\\Skellig\\InstallSettings";
 inline constexpr wchar_t kAntivirusSubstituteKey[] = L"SOFTWARE\\Torvex\\Skellig\\InstallSettings\\Substitute";
 inline constexpr wchar_t kPartnerDataKey[] = L"SOFTWARE\\Torvex\\Halvard\\CommonBuild\\PartnerDataFile";
@@ -110,6 +112,13 @@ struct Machine {
     // The commands queued under the own family's UserMode_KVR and UserMode keys (run, with tokens) and under the
     // other family's (to be deleted unrun): subkey names.
     std::wstring productCommand = L"product", partnerCommand = L"partner", strayCommand = L"stray";
+};
+
+// One line of the road journal (tests/doubles/JournalFile.h): the double ("bus", "command", "manager", "selector",
+// "telemetry", "utility", "validation") and its own journal line.
+struct RoadCall {
+    std::string source;
+    std::string line;
 };
 
 // One call the bus double journaled: its entry and its key=value fields.
@@ -188,6 +197,15 @@ protected:
     testsupport::TestService& AddWindowsService(const std::wstring& name, DWORD startType,
                                                 const std::wstring& mode = L"good");
 
+    // quillon.exe beside welkin.exe; with `fakeCounters` the performance-data double as pdh.dll beside it, which
+    // RunQuillon has Wine load instead of its own.
+    void InstallQuillon(bool fakeCounters);
+    // Runs it with the idle waiter's settings stored as records and the double's sample kind ("busy" or "idle");
+    // returns its full exit code (the test fails on a time-out).
+    DWORD RunQuillon(const std::map<std::wstring, DWORD>& settings, const std::wstring& samples = L"busy",
+                     DWORD timeoutMs = 180000);
+    std::vector<std::string> CounterCalls() const;
+
     // welkin logs through the file logger at every severity, each line with its file, line and function fields.
     void LogToFile();
     // The lines of welkin's log file, without their line ends.
@@ -204,9 +222,12 @@ protected:
 
     // Runs the installed welkin.exe once and returns its full exit code (the test fails on a time-out).
     DWORD RunWelkin(DWORD timeoutMs = 60000);
+    // Empties every double's journal and welkin's log files, so the next start's calls stand alone.
+    void ClearJournals();
     std::unique_ptr<testsupport::RunningProcess> StartWelkin(DWORD timeoutMs = 60000);
 
     std::vector<testsupport::CommandStart> CommandStarts() const;
+    std::vector<RoadCall> RoadCalls() const;
     std::wstring CommandDouble() const { return commandDouble_; }
     std::wstring ProgramFolder() const { return programFolder_; }
     std::wstring ProgramPath() const { return programFolder_ + L"\\welkin.exe"; }
@@ -228,6 +249,9 @@ private:
     std::wstring busSettings_;
     std::wstring managerJournal_;
     std::wstring selectorJournal_;
+    std::wstring roadJournal_;
+    std::wstring counterJournal_;
+    bool fakeCounters_ = false;
     std::wstring kvrFolder_;
     bool selectorInstalled_ = false;
     bool installerInstalled_ = false;
