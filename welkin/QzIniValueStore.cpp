@@ -121,10 +121,15 @@ DWORD CQzIniValueStore::QueryValue(const wchar_t* name, DWORD* type, BYTE* buffe
         return ERROR_SUCCESS;
     }
     if (header.type != REG_SZ) {
+        // Beside the caller's buffer as well: the ini call may have written part of a datum that then fails its
+        // checksum.
         *size = header.length;
+        if (!EnsureBuffer(header.length)) return ERROR_NOT_ENOUGH_MEMORY;
         SetLastError(ERROR_SUCCESS);
-        return GetPrivateProfileStructA(sectionName, datumName, buffer, header.length, file) ? ERROR_SUCCESS
-                                                                                            : FailedRead();
+        if (!GetPrivateProfileStructA(sectionName, datumName, scratch.get(), header.length, file))
+            return FailedRead();
+        std::memcpy(buffer, scratch.get(), header.length);
+        return ERROR_SUCCESS;
     }
     if (*size < sizeof(wchar_t)) return ERROR_NOT_ENOUGH_MEMORY;
     const DWORD chars = *size / sizeof(wchar_t);

@@ -134,6 +134,13 @@ TEST_F(IniValueStoreTest, UnreadableDatumIsNeverASuccess) {
         EXPECT_NE(0u, r.rc) << name;
     }
     EXPECT_EQ(13u, Query(L"count", 16).rc);
+
+    // A plain datum whose checksum is wrong leaves the caller's buffer as it was.
+    WritePlainHeader("raw", REG_BINARY, 4);
+    WriteText("raw", "0102030400");
+    const Read raw = Query(L"raw", 16);
+    EXPECT_EQ(13u, raw.rc);
+    EXPECT_EQ(std::vector<BYTE>(raw.data.size(), 0xCC), raw.data);
 }
 
 TEST_F(IniValueStoreTest, PlainTypedValuesFollowTheirHeader) {
