@@ -17,8 +17,7 @@
 
 #include "foundation/basalt/IniReader.h"
 #include "foundation/basalt/Md5.h"
-#include "foundation/basalt/RecordCipher.h"
-#include "foundation/basalt/RecordKeys.h"
+#include "tests/support/IniRecordBytes.h"
 #include "tests/support/TempFolder.h"
 #include "welkin/QzIniValueStore.h"
 #include "welkin/WelkinFiles.h"
@@ -33,25 +32,6 @@ constexpr int kFiles = 100;
 constexpr int kValuesPerFile = 100;
 
 // ---- values as the suite stores them -------------------------------------------------------------------------------
-
-Bytes Encipher(const Bytes& plain) {
-    Bytes out(plain.size());
-    Basalt::RecordCipher(Basalt::kIniRecordKey, Basalt::kRecordKeyLength, 1).Encipher(plain.data(), out.data(),
-                                                                                      plain.size());
-    return out;
-}
-
-Bytes Decipher(const Bytes& enciphered) {
-    Bytes out(enciphered.size());
-    Basalt::RecordCipher(Basalt::kIniRecordKey, Basalt::kRecordKeyLength, 1).Decipher(enciphered.data(), out.data(),
-                                                                                      enciphered.size());
-    return out;
-}
-
-void Redigest(IniRecordHeader& header, const Bytes& datum) {
-    std::memset(header.digest, 0, sizeof header.digest);
-    if (!datum.empty()) Basalt::Md5Digest(datum.data(), datum.size(), header.digest, sizeof header.digest);
-}
 
 // Upper-case hex digits and the checksum pair, as the profile functions store a structure.
 std::string StructText(const void* data, std::size_t size) {
@@ -150,7 +130,7 @@ Outcome Expect(const Value& v, std::optional<DWORD> room, bool lenient) {
         if (datum->empty() || Basalt::Md5Digest(datum->data(), datum->size(), digest, 16) != 0 ||
             std::memcmp(digest, h.digest, 16) != 0 || std::memcmp(h.magic, "QZRG", 4) != 0)
             return o.result = Result::Invalid, o;
-        const Bytes plain = Decipher(*datum);
+        const Bytes plain = testsupport::IniDecipher(*datum);
         if (h.type == REG_SZ) return Text(o, plain, *room);
         o.size = h.length;
         o.data = plain;
@@ -250,11 +230,11 @@ public:
 
 private:
     static void Seal(IniRecordHeader& header, DWORD type, Bytes& datum) {
-        datum = Encipher(datum);
+        datum = testsupport::IniEncipher(datum);
         header.type = type;
         header.length = static_cast<std::uint32_t>(datum.size());
         header.enciphered = 1;
-        Redigest(header, datum);
+        testsupport::RedigestIniRecord(header, datum);
     }
 
     std::string Ascii() {
@@ -281,7 +261,7 @@ private:
             case 1: h.digest[Below(16)] ^= 1 + Below(255); break;
             case 2:  // datum bytes flipped
                 if (!datum.empty()) datum[Below(datum.size())] ^= 1 + Below(255);
-                if (enciphered && Below(2)) Redigest(h, datum);
+                if (enciphered && Below(2)) testsupport::RedigestIniRecord(h, datum);
                 break;
             case 3:  // datum cut
                 datum.resize(Below(datum.size()));
@@ -299,7 +279,7 @@ private:
 
     void Reseal(IniRecordHeader& h, const Bytes& datum, bool enciphered) {
         if (Below(2)) h.length = static_cast<std::uint32_t>(datum.size());
-        if (enciphered && Below(2)) Redigest(h, datum);
+        if (enciphered && Below(2)) testsupport::RedigestIniRecord(h, datum);
     }
 
     // Damage that keeps the text's length even: another digit (so a wrong checksum), a pair more or less. A struct

@@ -15,8 +15,7 @@
 
 #include "foundation/basalt/IniReader.h"
 #include "foundation/basalt/Md5.h"
-#include "foundation/basalt/RecordCipher.h"
-#include "foundation/basalt/RecordKeys.h"
+#include "tests/support/IniRecordBytes.h"
 #include "tests/support/GuardedBytes.h"
 #include "tests/support/TempFolder.h"
 
@@ -34,25 +33,6 @@ constexpr std::size_t kGuard = 16;
 
 // ---- records as the writer stores them ----------------------------------------------------------------------------
 
-Bytes Encipher(const Bytes& plain) {
-    Bytes out(plain.size());
-    Basalt::RecordCipher(Basalt::kIniRecordKey, Basalt::kRecordKeyLength, 1).Encipher(plain.data(), out.data(),
-                                                                                      plain.size());
-    return out;
-}
-
-Bytes Decipher(const Bytes& enciphered) {
-    Bytes out(enciphered.size());
-    Basalt::RecordCipher(Basalt::kIniRecordKey, Basalt::kRecordKeyLength, 1).Decipher(enciphered.data(), out.data(),
-                                                                                      enciphered.size());
-    return out;
-}
-
-void Redigest(IniRecordHeader& header, const Bytes& payload) {
-    std::memset(header.digest, 0, sizeof header.digest);
-    if (!payload.empty()) Basalt::Md5Digest(payload.data(), payload.size(), header.digest, sizeof header.digest);
-}
-
 IniRecordHeader HeaderFor(const Bytes& payload, DWORD type) {
     IniRecordHeader header{};
     std::memcpy(header.magic, "QZRG", 4);
@@ -60,7 +40,7 @@ IniRecordHeader HeaderFor(const Bytes& payload, DWORD type) {
     header.length = static_cast<std::uint32_t>(payload.size());
     header.type = type;
     header.enciphered = 1;
-    Redigest(header, payload);
+    testsupport::RedigestIniRecord(header, payload);
     return header;
 }
 
@@ -162,7 +142,7 @@ std::map<std::string, Answer> Expect(const std::vector<std::string>& lines) {
         if (length == 0 || Basalt::Md5Digest(payload.data(), length, digest, 16) != 0 ||
             std::memcmp(digest, header.digest, 16) != 0 || header.length != length)
             continue;
-        const Bytes plainBytes = Decipher(payload);
+        const Bytes plainBytes = testsupport::IniDecipher(payload);
         if (header.type == REG_DWORD) {
             DWORD number;
             std::memcpy(&number, plainBytes.data(), 4);
@@ -195,13 +175,13 @@ public:
             static const DWORD kNumbers[] = {0, 1, 7, 4294967295u, 2147483648u, 65536};
             const DWORD number = Below(2) ? kNumbers[Below(6)] : static_cast<DWORD>(random_());
             const Bytes plain(reinterpret_cast<const BYTE*>(&number), reinterpret_cast<const BYTE*>(&number) + 4);
-            const Bytes payload = Encipher(plain);
+            const Bytes payload = testsupport::IniEncipher(plain);
             return {HeaderFor(payload, REG_DWORD), payload};
         }
         Bytes plain(1 + Below(Below(8) == 0 ? 300 : 40));
         for (BYTE& b : plain) b = static_cast<BYTE>(0x20 + Below(0x5F));
         if (Below(8) == 0) plain[Below(plain.size())] = 0;
-        const Bytes payload = Encipher(plain);
+        const Bytes payload = testsupport::IniEncipher(plain);
         return {HeaderFor(payload, REG_SZ), payload};
     }
 
@@ -226,7 +206,7 @@ public:
             }
             case 2:  // payload bytes flipped, re-digested or not
                 if (!r.payload.empty()) r.payload[Below(r.payload.size())] ^= 1 + Below(255);
-                if (Below(2)) Redigest(r.header, r.payload);
+                if (Below(2)) testsupport::RedigestIniRecord(r.header, r.payload);
                 break;
             case 3:  // payload cut
                 r.payload.resize(Below(r.payload.size()));
@@ -284,7 +264,7 @@ public:
 private:
     void Reseal(Record& r) {
         if (Below(2)) r.header.length = static_cast<std::uint32_t>(r.payload.size());
-        if (Below(2)) Redigest(r.header, r.payload);
+        if (Below(2)) testsupport::RedigestIniRecord(r.header, r.payload);
     }
 
     void MutateLines(std::vector<std::string>& lines, const Record& r) {
@@ -397,7 +377,7 @@ TEST(IniMutation, DecoderRefusesWithItsCodesAndStaysInsideItsBuffers) {
         ASSERT_EQ(want, rc);
         ASSERT_EQ(Bytes(16, 0), Bytes(header.digest, header.digest + 16));
         if (rc == 0 && withOutput) {
-            ASSERT_EQ(Decipher(r.payload), Bytes(out.begin(), out.begin() + r.payload.size()));
+            ASSERT_EQ(testsupport::IniDecipher(r.payload), Bytes(out.begin(), out.begin() + r.payload.size()));
             ASSERT_EQ(Bytes(room - r.payload.size(), 0xEE), Bytes(out.begin() + r.payload.size(), out.begin() + room));
             ++decoded;
         } else {

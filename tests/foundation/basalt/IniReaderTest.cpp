@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "foundation/basalt/Md5.h"
-#include "foundation/basalt/RecordCipher.h"
-#include "foundation/basalt/RecordKeys.h"
+#include "tests/support/IniRecordBytes.h"
 #include "tests/support/GuardedBytes.h"
 #include "tests/support/TempFolder.h"
 
@@ -47,20 +46,6 @@ IniRecordHeader HeaderFor(const Bytes& enciphered, DWORD type, DWORD length) {
     header.enciphered = 1;
     Basalt::Md5Digest(enciphered.data(), enciphered.size(), header.digest, sizeof header.digest);
     return header;
-}
-
-Bytes Encipher(const Bytes& plain) {
-    Bytes out(plain.size());
-    Basalt::RecordCipher(Basalt::kIniRecordKey, Basalt::kRecordKeyLength, 1).Encipher(plain.data(), out.data(),
-                                                                                      plain.size());
-    return out;
-}
-
-Bytes Decipher(const Bytes& enciphered) {
-    Bytes out(enciphered.size());
-    Basalt::RecordCipher(Basalt::kIniRecordKey, Basalt::kRecordKeyLength, 1).Decipher(enciphered.data(), out.data(),
-                                                                                      enciphered.size());
-    return out;
 }
 
 class IniReaderTest : public ::testing::Test {
@@ -209,7 +194,7 @@ TEST_F(IniReaderTest, LookupsAreExactAndSplitAtTheFirstDot) {
 
 TEST_F(IniReaderTest, RecordsThatFailTheirChecksStayPlainHexText) {
     const Bytes plain = {7, 0, 0, 0};
-    const Bytes enciphered = Encipher(plain);
+    const Bytes enciphered = testsupport::IniEncipher(plain);
     const IniRecordHeader good = HeaderFor(enciphered, REG_DWORD, 4);
     IniRecordHeader version2 = good, notEnciphered = good, textType = good;
     version2.version = 2;
@@ -255,7 +240,7 @@ TEST_F(IniReaderTest, RecordsThatFailTheirChecksStayPlainHexText) {
 TEST_F(IniReaderTest, ShortPayloadTextReadsAsZeros) {
     const Bytes enciphered = {0x5A, 0xC3, 0, 0};
     const IniRecordHeader header = HeaderFor(enciphered, REG_DWORD, 4);
-    const Bytes plain = Decipher(enciphered);
+    const Bytes plain = testsupport::IniDecipher(enciphered);
     DWORD expected = 0;
     std::memcpy(&expected, plain.data(), 4);
     CObfuscatedIniReader& reader =
@@ -324,7 +309,7 @@ TEST(IniRecordCoderTest, EncodeAndDecodeCodes) {
               CObfuscatedIniReader::EncodeRecord(payload.data(), 5, REG_SZ, out.data(), 4, header));
     EXPECT_EQ(6000u, CObfuscatedIniReader::EncodeRecord(payload.data(), 0, REG_SZ, out.data(), 5, header));
     ASSERT_EQ(0u, CObfuscatedIniReader::EncodeRecord(payload.data(), 5, REG_SZ, out.data(), 5, header));
-    EXPECT_EQ(Encipher(payload), out);
+    EXPECT_EQ(testsupport::IniEncipher(payload), out);
 
     struct Case {
         const char* what;

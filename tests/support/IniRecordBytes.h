@@ -1,0 +1,17 @@
+#pragma once
+// Ini record bytes as the suite's writer makes them, for tests that build or damage records by hand: the payload
+// enciphered and deciphered with the ini key, and the header's digest made again over a changed payload.
+#include <windows.h>
+
+#include <vector>
+
+#include "foundation/basalt/IniReader.h"
+
+namespace testsupport {
+
+std::vector<BYTE> IniEncipher(const std::vector<BYTE>& plain);
+std::vector<BYTE> IniDecipher(const std::vector<BYTE>& enciphered);
+// The digest over `payload` (all zero for an empty payload, as the writer leaves it).
+void RedigestIniRecord(Basalt::IniRecordHeader& header, const std::vector<BYTE>& payload);
+
+}  // namespace testsupport
