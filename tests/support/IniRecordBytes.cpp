@@ -27,4 +27,19 @@ void RedigestIniRecord(Basalt::IniRecordHeader& header, const std::vector<BYTE>&
     if (!payload.empty()) Basalt::Md5Digest(payload.data(), payload.size(), header.digest, sizeof header.digest);
 }
 
+std::string StructText(const void* data, std::size_t size) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < size; ++i) {
+        const BYTE b = static_cast<const BYTE*>(data)[i];
+        text += digits[b >> 4];
+        text += digits[b & 15];
+        sum += b;
+    }
+    text += digits[(sum >> 4) & 15];
+    text += digits[sum & 15];
+    return text;
+}
+
 }  // namespace testsupport

@@ -26,28 +26,13 @@ namespace {
 
 using Basalt::IniRecordHeader;
 using Bytes = std::vector<BYTE>;
+using testsupport::StructText;
 
 constexpr unsigned kSeed = 20261210;
 constexpr int kFiles = 100;
 constexpr int kValuesPerFile = 100;
 
 // ---- values as the suite stores them -------------------------------------------------------------------------------
-
-// Upper-case hex digits and the checksum pair, as the profile functions store a structure.
-std::string StructText(const void* data, std::size_t size) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    unsigned sum = 0;
-    for (std::size_t i = 0; i < size; ++i) {
-        const BYTE b = static_cast<const BYTE*>(data)[i];
-        text += digits[b >> 4];
-        text += digits[b & 15];
-        sum += b;
-    }
-    text += digits[(sum >> 4) & 15];
-    text += digits[sum & 15];
-    return text;
-}
 
 // What a struct read of `size` bytes gives: 2 x size hex digits, then the pair of their sum. Strictly the text
 // is exactly that long; the lenient reading (Wine's) ignores whatever follows. Both are accepted below.

@@ -24,6 +24,7 @@ namespace {
 using Basalt::CObfuscatedIniReader;
 using Basalt::IniRecordHeader;
 using Bytes = std::vector<BYTE>;
+using testsupport::StructText;
 
 constexpr unsigned kSeed = 20261210;
 constexpr int kFiles = 100;
@@ -42,22 +43,6 @@ IniRecordHeader HeaderFor(const Bytes& payload, DWORD type) {
     header.enciphered = 1;
     testsupport::RedigestIniRecord(header, payload);
     return header;
-}
-
-// Upper-case hex digits and the checksum pair, as the profile functions store a structure.
-std::string StructText(const void* data, std::size_t size) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    unsigned sum = 0;
-    for (std::size_t i = 0; i < size; ++i) {
-        const BYTE b = static_cast<const BYTE*>(data)[i];
-        text += digits[b >> 4];
-        text += digits[b & 15];
-        sum += b;
-    }
-    text += digits[(sum >> 4) & 15];
-    text += digits[sum & 15];
-    return text;
 }
 
 // ---- the second reader ---------------------------------------------------------------------------------------------

@@ -20,22 +20,7 @@ using testsupport::TempFolder;
 namespace {
 
 using Bytes = std::vector<BYTE>;
-
-// Upper-case hex digits and the checksum pair, as the profile functions store a structure.
-std::string HexWithChecksum(const void* data, size_t size) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    unsigned sum = 0;
-    for (size_t i = 0; i < size; ++i) {
-        const BYTE b = static_cast<const BYTE*>(data)[i];
-        text += digits[b >> 4];
-        text += digits[b & 15];
-        sum += b;
-    }
-    text += digits[(sum >> 4) & 15];
-    text += digits[sum & 15];
-    return text;
-}
+using testsupport::StructText;
 
 IniRecordHeader HeaderFor(const Bytes& enciphered, DWORD type, DWORD length) {
     IniRecordHeader header{};
@@ -203,7 +188,7 @@ TEST_F(IniReaderTest, RecordsThatFailTheirChecksStayPlainHexText) {
     Bytes tampered = enciphered;
     tampered[1] ^= 1;
 
-    std::string lowerHeader = HexWithChecksum(&good, sizeof good);
+    std::string lowerHeader = StructText(&good, sizeof good);
     for (char& c : lowerHeader) c = static_cast<char>(tolower(c));
 
     struct Case {
@@ -211,12 +196,12 @@ TEST_F(IniReaderTest, RecordsThatFailTheirChecksStayPlainHexText) {
         std::string header, payload;
         bool answered;
     } cases[] = {
-        {"intact", HexWithChecksum(&good, sizeof good), HexWithChecksum(enciphered.data(), 4), true},
-        {"version 2", HexWithChecksum(&version2, sizeof good), HexWithChecksum(enciphered.data(), 4), false},
-        {"flag 0", HexWithChecksum(&notEnciphered, sizeof good), HexWithChecksum(enciphered.data(), 4), false},
-        {"unknown type", HexWithChecksum(&textType, sizeof good), HexWithChecksum(enciphered.data(), 4), false},
-        {"payload changed", HexWithChecksum(&good, sizeof good), HexWithChecksum(tampered.data(), 4), false},
-        {"lower-case header", lowerHeader, HexWithChecksum(enciphered.data(), 4), false},
+        {"intact", StructText(&good, sizeof good), StructText(enciphered.data(), 4), true},
+        {"version 2", StructText(&version2, sizeof good), StructText(enciphered.data(), 4), false},
+        {"flag 0", StructText(&notEnciphered, sizeof good), StructText(enciphered.data(), 4), false},
+        {"unknown type", StructText(&textType, sizeof good), StructText(enciphered.data(), 4), false},
+        {"payload changed", StructText(&good, sizeof good), StructText(tampered.data(), 4), false},
+        {"lower-case header", lowerHeader, StructText(enciphered.data(), 4), false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -244,7 +229,7 @@ TEST_F(IniReaderTest, ShortPayloadTextReadsAsZeros) {
     DWORD expected = 0;
     std::memcpy(&expected, plain.data(), 4);
     CObfuscatedIniReader& reader =
-        Loaded("[S]\r\n_K=" + HexWithChecksum(&header, sizeof header) + "\r\nK=5AC3\r\n");
+        Loaded("[S]\r\n_K=" + StructText(&header, sizeof header) + "\r\nK=5AC3\r\n");
     DWORD value = 0;
     EXPECT_TRUE(reader.GetDWORD(L"S.K", value));
     EXPECT_EQ(expected, value);
