@@ -13,7 +13,8 @@ namespace Orvan {
 
 class MessageBusLib : public MessageBusShim {
 public:
-    // No library: "Corlune.dll" searched in "$(App.Folder)" then "$(Fenwick.InstallDir)". No shim: a
+    // No library: "Corlune.dll" searched in "$(App.Folder)" then "$(Fenwick.InstallDir)" (only when the registry
+    // names that folder). No shim: a
     // MessageBusShimImpl over the handle and the table.
     explicit MessageBusLib(std::shared_ptr<SharedLibrary> library = nullptr,
                            std::shared_ptr<MessageBusShim> shim = nullptr);

@@ -1,6 +1,8 @@
 #pragma once
-// Finds a file over an ordered list of folders: the first folder that holds it wins. Files are tested through the
-// file wrapper given to the constructor (an empty one means the system's own).
+// Finds a file over an ordered list of folders: the first folder that holds it wins. Only absolute folders (from a
+// drive root or a share) are searched: a folder that is relative, names the current drive's root or still holds a
+// "$(" macro is skipped with a log line and never joined with the file name. Files are tested through the file
+// wrapper given to the constructor (an empty one means the system's own).
 #include <list>
 #include <memory>
 #include <string>

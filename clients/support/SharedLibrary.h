@@ -1,9 +1,9 @@
 #pragma once
 // One of the suite's service libraries, found, checked, loaded and bound in the constructor and unloaded in the
 // destructor; it never exists half loaded. The library is searched over the location's folders ("$(...)" macros
-// expanded in place), the first folder that holds the file wins, a version on the registry's block list is
-// refused, and the load goes through DllLoader (whose DllAPI verifies the signature first). Every failure of the
-// constructor throws ModuleException.
+// expanded in place; a folder left relative or with a macro unresolved is skipped), the first folder that holds the
+// file wins, a version on the registry's block list is refused, and the load goes through DllLoader (whose DllAPI
+// verifies the signature first). Every failure of the constructor throws ModuleException.
 #include <windows.h>
 
 #include <cstdint>

@@ -110,6 +110,14 @@ protected:
     }
     void TearDown() override { ETWLogging::testing::ResetLoggerForTesting(); }
 
+    // Some entry's message is exactly the text.
+    bool Logged(const std::wstring& message) {
+        std::lock_guard<std::mutex> guard(journal.lock);
+        for (const Entry& e : journal.entries)
+            if (e.message == message) return true;
+        return false;
+    }
+
     Journal journal;
     std::vector<CreationCall> calls;
     FakeBuilder* builder = nullptr;  // owned by the logging library

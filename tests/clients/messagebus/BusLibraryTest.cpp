@@ -86,13 +86,11 @@ protected:
         LoggingFixture::SetUp();
         bus = FakeBus();
     }
-    std::shared_ptr<Orvan::SharedLibrary> Library() {
-        auto dlls = std::make_shared<orvantest::FakeDlls>();
+    std::shared_ptr<Orvan::SharedLibrary> Library(Orvan::LibraryLocation location = {L"Corlune.dll", {L"C:\\bus"}},
+                                                  std::shared_ptr<Orvan::PathHelpers> helpers = nullptr) {
         dlls->exports = orvantest::ServiceExports(&CreateObject);
-        auto files = std::make_shared<orvantest::ListedFiles>(std::set<std::wstring>{L"C:\\bus\\Corlune.dll"});
-        return std::make_shared<Orvan::SharedLibrary>(
-            Orvan::LibraryLocation{L"Corlune.dll", {L"C:\\bus"}}, std::make_shared<Orvan::DllLoader>(dlls), nullptr,
-            std::make_shared<Orvan::PathSearch>(files));
+        return std::make_shared<Orvan::SharedLibrary>(std::move(location), std::make_shared<Orvan::DllLoader>(dlls),
+                                                      std::move(helpers), std::make_shared<Orvan::PathSearch>(files));
     }
     std::string Thrown(std::shared_ptr<Orvan::MessageBusShim> shim = nullptr) {
         try {
@@ -102,11 +100,11 @@ protected:
         }
         return "";
     }
-    bool Logged(const std::wstring& text) {
-        for (const auto& e : journal.entries)
-            if (e.message == text) return true;
-        return false;
-    }
+
+    std::shared_ptr<orvantest::FakeDlls> dlls = std::make_shared<orvantest::FakeDlls>();
+    // One library in the bus folder, one planted where an unresolved install-folder macro would name it.
+    std::shared_ptr<orvantest::ListedFiles> files = std::make_shared<orvantest::ListedFiles>(
+        std::set<std::wstring>{L"C:\\bus\\Corlune.dll", L"$(Fenwick.InstallDir)\\Corlune.dll"});
 };
 
 using Calls = std::vector<std::string>;
@@ -138,6 +136,17 @@ TEST_F(BusLibraryTest, ConstructorFailuresThrowAndLeaveNoHandleOpen) {
     bus.openHandle = nullptr;
     EXPECT_EQ("Invalid message bus handle", Thrown());
     EXPECT_EQ((Calls{"open", "close"}), bus.calls);
+}
+
+TEST_F(BusLibraryTest, WithoutAnInstallFolderNothingOutsideTheProgramFolderIsCheckedOrLoaded) {
+    auto noInstallFolder = std::make_shared<Orvan::PathHelpers>(std::make_shared<orvantest::FixedShell>(),
+                                                                std::make_shared<orvantest::FixedOSInfo>(1, false),
+                                                                std::make_shared<orvantest::FixedRegistry>());
+    EXPECT_THROW(Library(Orvan::MessageBusLib::defaultLocation(), noInstallFolder), Orvan::ModuleException);
+    ASSERT_EQ(1u, files->asked.size()) << "the program's own folder only";
+    EXPECT_EQ(std::wstring::npos, files->asked[0].find(L"$(")) << files->asked[0];
+    EXPECT_TRUE(dlls->loaded.empty());
+    EXPECT_TRUE(Logged(L"Skipping search folder $(Fenwick.InstallDir): not absolute or a macro left unresolved."));
 }
 
 TEST_F(BusLibraryTest, TheConstructorIsTimed) {

@@ -36,11 +36,6 @@ protected:
         EXPECT_TRUE(CopyFileW(build.c_str(), (folder + L"\\Corlune.dll").c_str(), FALSE));
         return folder;
     }
-    bool Logged(const std::wstring& text) {
-        for (const auto& e : journal.entries)
-            if (e.message == text) return true;
-        return false;
-    }
 
     trusttest::ValidationDouble validation;
     testsupport::ScratchRegistry registry;
@@ -64,9 +59,20 @@ TEST_F(TrustedBusTest, AnUnsignedLibraryIsNeverLoaded) {
     EXPECT_TRUE(testsupport::ReadJournalLines(busJournal).empty());
 }
 
-TEST_F(TrustedBusTest, NoLibraryAnywhereGivesNoClient) {
-    EXPECT_FALSE(Orvan::MessageBusClient::getInstance());
+TEST_F(TrustedBusTest, NoLibraryOutsideTheWorkingFolderGivesNoClient) {
+    // With no install folder its macro stays as written: a signed library waits in a folder of that name.
+    const std::wstring working = scratch.File(L"working");
+    CreateDirectoryW(working.c_str(), nullptr);
+    Place(trusttest::SignedFile(L"good", L"Corlune"), L"working\\$(Fenwick.InstallDir)");
+    wchar_t before[MAX_PATH] = {};
+    ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, before));
+    ASSERT_TRUE(SetCurrentDirectoryW(working.c_str()));
+    const bool client = static_cast<bool>(Orvan::MessageBusClient::getInstance());
+    SetCurrentDirectoryW(before);
+    EXPECT_FALSE(client);
     EXPECT_TRUE(Logged(L"Failed to find valid path for library: Corlune.dll."));
+    EXPECT_FALSE(Logged(L"Entering checkIfExists for $(Fenwick.InstallDir)\\Corlune.dll"));
+    EXPECT_EQ(nullptr, GetModuleHandleW(L"Corlune.dll"));
 }
 
 TEST_F(TrustedBusTest, TheSignedLibraryInTheInstallFolderCarriesAPublication) {

@@ -105,6 +105,35 @@ TEST(PathSearchTest, NothingFoundLeavesTheFolderAlone) {
     EXPECT_EQ(L"untouched", folder);
 }
 
+TEST(PathSearchTest, OnlyAbsoluteFoldersWithoutMacrosAreSearched) {
+    const struct {
+        const wchar_t* folder;
+        bool searched;
+    } cases[] = {{L"C:\\bus", true},
+                 {L"c:/bus", true},
+                 {L"\\\\server\\share", true},
+                 {L"\\\\?\\C:\\bus", true},
+                 {L"$(Fenwick.InstallDir)", false},  // a macro without a value stays as written
+                 {L"C:\\$(Nothing)", false},
+                 {L"bus", false},
+                 {L".", false},
+                 {L"", false},
+                 {L"\\Torvex\\Platform", false},  // the root of the current drive
+                 {L"C:bus", false},               // the current folder of drive C
+                 {L"C:", false}};
+    for (const auto& c : cases) {
+        // The file is there wherever the search would look.
+        const std::wstring candidate = std::wstring(c.folder) + L"\\x.dll";
+        auto files = std::make_shared<ListedFiles>(std::set<std::wstring>{candidate});
+        Orvan::PathSearch search(files);
+        search.addSearchPath(c.folder);
+        std::wstring folder;
+        EXPECT_EQ(c.searched, search.findFilePath(L"x.dll", folder)) << c.folder;
+        EXPECT_EQ(c.searched ? std::vector<std::wstring>{candidate} : std::vector<std::wstring>{}, files->asked)
+            << c.folder;
+    }
+}
+
 TEST(RegistryAPITest, StringsMustFitTheReadBuffer) {
     testsupport::ScratchRegistry registry;
     const std::wstring key = L"SOFTWARE\\WelkinTests\\OrvanRegistry";

@@ -32,11 +32,6 @@ protected:
                                                       std::make_shared<Orvan::DllLoader>(dlls), nullptr, search,
                                                       std::move(version));
     }
-    bool Logged(const std::wstring& text) {
-        for (const auto& e : journal.entries)
-            if (e.message == text) return true;
-        return false;
-    }
     // A block-list entry as the suite writes it: a scrambled string value.
     void Block(const std::wstring& fileName, const wchar_t* name, const wchar_t* data) {
         const std::wstring key = L"SOFTWARE\\Torvex\\Fenwk\\List\\" + fileName;
