@@ -16,6 +16,7 @@
 #include "foundation/basalt/ProcAddress.h"
 #include "foundation/basalt/RegValueCodec.h"
 #include "foundation/logging/LogStream.h"
+#include "welkin/FolderText.h"
 #include "welkin/IsduData.h"
 #include "welkin/QzIniValueStore.h"
 #include "welkin/QzRegWriter.h"
@@ -523,7 +524,18 @@ void CwelkinModule::WriteLcidText(const wchar_t* key) {
     if (IsNotZeroString(activeLanguage)) WriteText(key, L"lcid", activeLanguage, 0);
 }
 
+std::wstring LanguageSelectorSystem::ShellFolderWith(int csidl, const wchar_t* tail) {
+    return ::ShellFolderWith(csidl, tail);
+}
+
+HMODULE LanguageSelectorSystem::LoadLibraryW(const wchar_t* path) { return ::LoadLibraryW(path); }
+
 void CwelkinModule::RunLanguageSelector() {
+    LanguageSelectorSystem system;
+    RunLanguageSelector(system);
+}
+
+void CwelkinModule::RunLanguageSelector(LanguageSelectorSystem& system) {
     wcscpy(activeLanguage, L"0");
     LogLine(kSeverityNormal, LOG_HERE) << L"LCID = " << 0;
     const wchar_t* const kvrQueryParams = FamilyKeyTable(true)[kKeyQueryParams];
@@ -542,9 +554,10 @@ void CwelkinModule::RunLanguageSelector() {
         return;
     }
 
-    const std::wstring selector =
-        Basalt::Format(L"%s\\Torvex\\Platform\\%s", ShellFolder(CSIDL_PROGRAM_FILES_COMMON).c_str(), L"Pomvek.dll");
-    if (const Basalt::LoadedModule library(LoadLibraryW(selector.c_str())); library) {
+    // Without a Common Files folder the path would name the current drive's root, where any user may make folders.
+    const std::wstring selector = system.ShellFolderWith(CSIDL_PROGRAM_FILES_COMMON, L"\\Torvex\\Platform\\Pomvek.dll");
+    if (const Basalt::LoadedModule library(selector.empty() ? nullptr : system.LoadLibraryW(selector.c_str()));
+        library) {
         if (auto getLcid = Basalt::GetProcAddressAs<PomvekGetLcidFn>(library.Get(), "GetLCID")) {
             const DWORD code = getLcid(&lcid);
             LogLine(kSeverityNormal, LOG_HERE) << L"GetLCID from pomvek.dll returned: " << lcid << L" lRet: " << code;

@@ -14,6 +14,7 @@
 
 #include "foundation/basalt/RegValueCodec.h"
 #include "tests/support/CommandJournal.h"
+#include "tests/support/RecordingLogger.h"
 #include "tests/support/ScratchRegistry.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/WinePaths.h"
@@ -68,13 +69,17 @@ std::optional<Stored> ReadStored(const std::wstring& key, const wchar_t* name) {
     return stored;
 }
 
-class FirstRunTest : public ::testing::Test {
+class FirstRunTest : public testsupport::LoggingFixture {
 protected:
     void SetUp() override {
+        LoggingFixture::SetUp();
         WipeMachine();
         registry.SetString(HKEY_LOCAL_MACHINE, kKVRProduct, L"Install Dir", install.Path(), RegView::Wow64);
     }
-    void TearDown() override { WipeMachine(); }
+    void TearDown() override {
+        WipeMachine();
+        LoggingFixture::TearDown();
+    }
     void WipeMachine() {
         for (const wchar_t* key : {L"Software\\Torvex", L"Software\\TorvexAntiTheft"})
             ScratchRegistry::Wipe(HKEY_LOCAL_MACHINE, key);
@@ -373,6 +378,40 @@ TEST_F(LanguageStepTest, KVRFamilyAlsoWritesTheKVRKeys) {
            {sub, L"culture", L"de-DE", false}, {sub, L"affid", L"777", false}, {sub, L"lcid", L"1031", false},
            {sub, L"lang", L"de-de", false}, {sub, L"domain", L"de.example", false},
            {L"SOFTWARE\\Torvex\\Halvard\\AppInfo\\Substitute\\QueryParams", L"lang", L"de-de", false}});
+}
+
+// Common Files as the test says; each load is recorded and fails.
+class SelectorPlaces : public LanguageSelectorSystem {
+public:
+    explicit SelectorPlaces(std::wstring commonFiles) : commonFiles_(std::move(commonFiles)) {}
+    std::wstring ShellFolderWith(int csidl, const wchar_t* tail) override {
+        return csidl == CSIDL_PROGRAM_FILES_COMMON && !commonFiles_.empty() ? commonFiles_ + tail : std::wstring();
+    }
+    HMODULE LoadLibraryW(const wchar_t* path) override {
+        loaded.push_back(path);
+        return nullptr;
+    }
+    std::vector<std::wstring> loaded;
+
+private:
+    std::wstring commonFiles_;
+};
+
+TEST_F(LanguageStepTest, TheSelectorIsLoadedOnlyFromAKnownCommonFilesFolder) {
+    PrepareMaps();
+    const struct {
+        const wchar_t* commonFiles;  // empty: the shell has none
+        std::vector<std::wstring> loaded;
+    } cases[] = {{L"", {}}, {L"C:\\Common", {L"C:\\Common\\Torvex\\Platform\\Pomvek.dll"}}};
+    for (const auto& c : cases) {
+        journal.entries.clear();
+        SelectorPlaces system(c.commonFiles);
+        CwelkinModule module;
+        module.RunLanguageSelector(system);
+        EXPECT_EQ(c.loaded, system.loaded) << c.commonFiles;
+        EXPECT_TRUE(Logged(L"Unable to load pomvek.dll")) << c.commonFiles;
+        EXPECT_TRUE(Logged(L"Copied dwLCID into m_szLCID, which now = 0")) << c.commonFiles;
+    }
 }
 
 TEST_F(LanguageStepTest, WithoutMapsAndOutsideACommonBuildOnlyTheLcidTextIsSet) {
