@@ -14,6 +14,14 @@ constexpr DWORD kDataBytes = 520;
 
 }  // namespace
 
+LONG CQzRegistryEnumAPI::RegEnumValueW(HKEY key, DWORD index, wchar_t* name, DWORD* nameLength, DWORD* reserved,
+                                       DWORD* type, BYTE* data, DWORD* size) {
+    return ::RegEnumValueW(key, index, name, nameLength, reserved, type, data, size);
+}
+
+CQzRegistryEnum::CQzRegistryEnum(std::shared_ptr<CQzRegistryEnumAPI> api)
+    : api_(api ? std::move(api) : std::make_shared<CQzRegistryEnumAPI>()) {}
+
 std::vector<std::wstring> CQzRegistryEnum::EnumRegkeys(HKEY hive, const std::wstring& subkey) {
     std::vector<std::wstring> names;
     LOG_AT(kSeverityNormal, L"in :CQzRegistryEnum::EnumRegkeys  ");
@@ -47,10 +55,10 @@ std::map<std::wstring, std::wstring> CQzRegistryEnum::EnumRegValues(HKEY hive, c
         wchar_t data[kDataBytes / sizeof(wchar_t) + 1] = {};
         DWORD size = kDataBytes;
         DWORD type = REG_NONE;
-        const LONG result = RegEnumValueW(key.Get(), index, name, &nameLength, nullptr, &type,
-                                          reinterpret_cast<BYTE*>(data), &size);
-        if (result == ERROR_NO_MORE_ITEMS) break;
-        if (result != ERROR_SUCCESS) continue;  // a value too large for the buffers is skipped
+        const LONG result = api_->RegEnumValueW(key.Get(), index, name, &nameLength, nullptr, &type,
+                                                reinterpret_cast<BYTE*>(data), &size);
+        if (result == ERROR_MORE_DATA) continue;  // a value too large for the buffers is skipped
+        if (result != ERROR_SUCCESS) break;
         std::wstring text;
         if (type == REG_DWORD && size == sizeof(DWORD)) {
             DWORD number = 0;

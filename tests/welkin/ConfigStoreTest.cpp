@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <list>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -230,6 +232,40 @@ TEST_F(ConfigStoreTest, RegistryEnumListsSubkeysAndTextValues) {
     EXPECT_EQ(expected, registryEnum.EnumRegValues(HKEY_LOCAL_MACHINE, key));
     EXPECT_TRUE(registryEnum.EnumRegkeys(HKEY_LOCAL_MACHINE, key + L"\\absent").empty());
     EXPECT_TRUE(registryEnum.EnumRegValues(HKEY_LOCAL_MACHINE, key + L"\\absent").empty());
+}
+
+// Makes the real call, but deletes the walked key through a handle of its own just before the walk asks for the
+// second value. After a thousand calls it ends the walk itself, so a walk that never stops still ends the test.
+class KeyDeletedUnderTheWalk : public CQzRegistryEnumAPI {
+public:
+    explicit KeyDeletedUnderTheWalk(std::wstring path) : path_(std::move(path)) {}
+    LONG RegEnumValueW(HKEY key, DWORD index, wchar_t* name, DWORD* nameLength, DWORD* reserved, DWORD* type,
+                       BYTE* data, DWORD* size) override {
+        if (++calls > kGiveUpCalls) return ERROR_NO_MORE_ITEMS;
+        if (index == 1 && !deleted)
+            deleted = RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), KEY_WOW64_64KEY, 0) == ERROR_SUCCESS;
+        return CQzRegistryEnumAPI::RegEnumValueW(key, index, name, nameLength, reserved, type, data, size);
+    }
+
+    static constexpr int kGiveUpCalls = 1000;
+    int calls = 0;
+    bool deleted = false;
+
+private:
+    std::wstring path_;
+};
+
+TEST_F(ConfigStoreTest, ValueWalkEndsWhenItsKeyIsDeletedUnderIt) {
+    const std::wstring key = L"Software\\Torvex\\PartnerData\\{Deleted}";
+    registry_.SetString(HKEY_LOCAL_MACHINE, key, L"A", L"first");
+    registry_.SetString(HKEY_LOCAL_MACHINE, key, L"B", L"second");
+    registry_.SetString(HKEY_LOCAL_MACHINE, key, L"C", L"third");
+
+    const auto api = std::make_shared<KeyDeletedUnderTheWalk>(key);
+    const std::map<std::wstring, std::wstring> expected{{L"A", L"first"}};
+    EXPECT_EQ(expected, CQzRegistryEnum(api).EnumRegValues(HKEY_LOCAL_MACHINE, key));
+    ASSERT_TRUE(api->deleted);
+    EXPECT_EQ(2, api->calls) << "the deleted key's answer ends the walk";
 }
 
 }  // namespace
