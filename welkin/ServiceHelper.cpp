@@ -129,7 +129,9 @@ DWORD CServiceHelper::WaitForServiceTransition(SC_HANDLE service, DWORD pending,
     if (status.dwCurrentState == target) return ERROR_SUCCESS;
     if (status.dwCurrentState != pending) return ERROR_INVALID_STATE;
 
-    const ProcessWatch process(*scm_, status.dwProcessId);
+    // A start that its process did not survive has failed; a process that ends while its service stops is how
+    // stopping ends, and the manager records the stop a moment later.
+    const ProcessWatch process(*scm_, pending == SERVICE_START_PENDING ? status.dwProcessId : 0);
     DWORD checkPoint = status.dwCheckPoint;
     DWORD progressTick = scm_->GetTickCount();
     for (;;) {

@@ -5,8 +5,9 @@
 // stopped, and followed until it runs. A transition is followed by polling its status with a pause of a tenth of
 // the service's wait hint (1 s to 10 s); it ends with 1460 (ERROR_TIMEOUT) once the check point has not advanced
 // for longer than max(wait hint, 10 s), and with 5023 (ERROR_INVALID_STATE) when the service leaves the pending
-// state for another than the target, or when the process it runs in has ended while its status still says
-// pending (a service manager that never notices would otherwise be waited for until the time-out).
+// state for another than the target, or, in the wait for a start, when the process it runs in has ended while its
+// status still says start pending (a service manager that never notices would otherwise be waited for until the
+// time-out). In the wait for a stop the process ending is the normal way to stop: the status is followed on.
 #include <windows.h>
 
 #include <memory>

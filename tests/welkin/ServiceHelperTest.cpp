@@ -146,6 +146,15 @@ TEST_F(ServiceHelperTest, StartByNameOutcomes) {
         return now < 3000 ? Status(SERVICE_STOP_PENDING, 1 + now / 1000, 2000) : Status(SERVICE_STOPPED);
     };
     Add(L"stopping", stopping);
+    // Its process ends while it stops, just before the manager records the stop: the normal way to stop.
+    FakeService processStops;
+    processStops.processId = 4242;
+    processStops.processEndsAt = 1500;
+    processStops.status = [](DWORD now, DWORD startedAt) {
+        if (startedAt != kNever) return Status(SERVICE_RUNNING);
+        return now < 1600 ? Status(SERVICE_STOP_PENDING, 1, 2000, 4242) : Status(SERVICE_STOPPED);
+    };
+    Add(L"process stops", processStops);
 
     struct Case {
         const wchar_t* name;
@@ -159,6 +168,7 @@ TEST_F(ServiceHelperTest, StartByNameOutcomes) {
         {L"pending", ERROR_ALREADY_EXISTS, false},
         {L"refused", ERROR_SERVICE_DISABLED, true},
         {L"stopping", 0, true},
+        {L"process stops", 0, true},
         {L"absent", ERROR_SERVICE_DOES_NOT_EXIST, false},
         {L"", ERROR_INVALID_PARAMETER, false},
     };
