@@ -28,19 +28,39 @@ void FreeGlobal(HGLOBAL memory) { GlobalFree(memory); }
 using GlobalMemory = Basalt::Owned<HGLOBAL, FreeGlobal>;
 
 // A document of the class named by the text; null when the class cannot be made.
-IXMLDOMDocument* CreateDocumentOf(const wchar_t* classText, bool& badText) {
+IXMLDOMDocument* CreateDocumentOf(CQzXMLDocumentCalls& calls, const wchar_t* classText, bool& badText) {
     CLSID clsid;
     if (FAILED(CLSIDFromString(classText, &clsid))) {
         badText = true;
         return nullptr;
     }
     IXMLDOMDocument* document = nullptr;
-    if (FAILED(CoCreateInstance(clsid, nullptr, kAnyContext, kIidXmlDomDocument, reinterpret_cast<void**>(&document))))
-        return nullptr;
+    if (FAILED(calls.CoCreateInstance(clsid, &document))) return nullptr;
     return document;
 }
 
 }  // namespace
+
+HRESULT CQzXMLDocumentCalls::CoCreateInstance(REFCLSID clsid, IXMLDOMDocument** document) {
+    return ::CoCreateInstance(clsid, nullptr, kAnyContext, kIidXmlDomDocument, reinterpret_cast<void**>(document));
+}
+
+HRESULT CQzXMLDocumentCalls::put_validateOnParse(IXMLDOMDocument* document, VARIANT_BOOL value) {
+    return document->put_validateOnParse(value);
+}
+
+HRESULT CQzXMLDocumentCalls::put_resolveExternals(IXMLDOMDocument* document, VARIANT_BOOL value) {
+    return document->put_resolveExternals(value);
+}
+
+HRESULT CQzXMLDocumentCalls::put_async(IXMLDOMDocument* document, VARIANT_BOOL value) {
+    return document->put_async(value);
+}
+
+HRESULT CQzXMLDocumentCalls::setProperty(IXMLDOMDocument2* document, const wchar_t* name, const VARIANT& value) {
+    Basalt::OwnedBstr property(name);
+    return document->setProperty(property.Get(), value);
+}
 
 HRESULT CQzXMLStreamSource::CreateStream(HGLOBAL memory, IStream** stream) {
     return CreateStreamOnHGlobal(memory, FALSE, stream);
@@ -68,27 +88,40 @@ BOOL CQzXMLBase::CreateDocument(IXMLDOMNode* node) {
         return SUCCEEDED(node->get_ownerDocument(document_.Receive())) && document_;
     }
 
+    CQzXMLDocumentCalls realCalls;
+    CQzXMLDocumentCalls& calls = documentCalls_ ? *documentCalls_ : realCalls;
     bool badText = false;
+    bool msxml60 = false;
     // The version-independent class is asked twice: a first failure of a freshly started server may pass.
     for (const wchar_t* classText : {kDomDocument60Text, kDomDocumentText, kDomDocumentText}) {
-        document_.Reset(CreateDocumentOf(classText, badText));
+        document_.Reset(CreateDocumentOf(calls, classText, badText));
         if (badText) return FALSE;
-        if (document_) break;
+        if (document_) {
+            msxml60 = classText == kDomDocument60Text;
+            break;
+        }
     }
     if (!document_) return FALSE;
 
-    document_->put_validateOnParse(VARIANT_TRUE);
-    document_->put_resolveExternals(VARIANT_FALSE);
-    document_->put_async(VARIANT_FALSE);
+    calls.put_validateOnParse(document_.Get(), VARIANT_TRUE);
+    calls.put_resolveExternals(document_.Get(), VARIANT_FALSE);
+    calls.put_async(document_.Get(), VARIANT_FALSE);
     Basalt::ComRef<IXMLDOMDocument2> document2;
     if (SUCCEEDED(document_->QueryInterface(kIidXmlDomDocument2, document2.ReceiveVoid())) && document2) {
-        Basalt::OwnedBstr name(L"SelectionLanguage");
         Basalt::OwnedBstr xpath(L"XPath");
         VARIANT language;
         VariantInit(&language);
         language.vt = VT_BSTR;
         language.bstrVal = xpath.Get();
-        document2->setProperty(name.Get(), language);
+        calls.setProperty(document2.Get(), L"SelectionLanguage", language);
+        // MSXML 6.0 refuses a map that declares its document type unless told otherwise.
+        if (msxml60) {
+            VARIANT allowed;
+            VariantInit(&allowed);
+            allowed.vt = VT_BOOL;
+            allowed.boolVal = VARIANT_FALSE;
+            calls.setProperty(document2.Get(), L"ProhibitDTD", allowed);
+        }
     }
     return TRUE;
 }

@@ -67,13 +67,27 @@ public:
     virtual HRESULT CreateStream(HGLOBAL memory, IStream** stream);
 };
 
+// The calls that make a new document and set it up. The default object makes the real calls; tests hand in their
+// own to see them, since how a document parses need not show what it was told.
+class CQzXMLDocumentCalls {
+public:
+    virtual ~CQzXMLDocumentCalls() = default;
+    virtual HRESULT CoCreateInstance(REFCLSID clsid, IXMLDOMDocument** document);
+    virtual HRESULT put_validateOnParse(IXMLDOMDocument* document, VARIANT_BOOL value);
+    virtual HRESULT put_resolveExternals(IXMLDOMDocument* document, VARIANT_BOOL value);
+    virtual HRESULT put_async(IXMLDOMDocument* document, VARIANT_BOOL value);
+    virtual HRESULT setProperty(IXMLDOMDocument2* document, const wchar_t* name, const VARIANT& value);
+};
+
 class CQzXMLBase : public CQzRefCount {
 public:
     CQzXMLBase() = default;
     ~CQzXMLBase() override;
 
     // Initialises COM for this object (a thread already in another apartment model is fine) and takes the node's
-    // owner document (with a node) or creates a new synchronous document with XPath selection (without one).
+    // owner document (with a node) or creates a new synchronous document with XPath selection (without one). A new
+    // document never reads anything outside the map (resolveExternals off); an MSXML 6.0 one is told to accept a
+    // DOCTYPE (ProhibitDTD off), which the older class does by default.
     BOOL CreateDocument(IXMLDOMNode* node);
     // A new object around a node (count 1); null when its document cannot be had.
     static CQzXMLRef Create(IXMLDOMNode* node);
@@ -90,10 +104,13 @@ public:
 
     // Tests only: the stream maker of the next loads (null: the default).
     void SetStreamSource(CQzXMLStreamSource* source) { streamSource_ = source; }
+    // Tests only: the document calls of the next CreateDocument (null: the real ones).
+    void SetDocumentCalls(CQzXMLDocumentCalls* calls) { documentCalls_ = calls; }
 
 private:
     BOOL comInitialised_ = FALSE;
     Basalt::ComRef<IXMLDOMDocument> document_;
     Basalt::ComRef<IXMLDOMNode> node_;
     CQzXMLStreamSource* streamSource_ = nullptr;
+    CQzXMLDocumentCalls* documentCalls_ = nullptr;
 };

@@ -1,4 +1,5 @@
 // Language-map documents: the file checks, the DOM wrapper, the readers and the current-language lookup.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,6 +10,7 @@
 #include "tests/support/TelemetryServiceDouble.h"
 #include "tests/support/WinePaths.h"
 #include "tests/welkin/LangMapFixture.h"
+#include "welkin/MsxmlIds.h"
 #include "welkin/QzXMLBase.h"
 #include "welkin/utils.h"
 
@@ -194,6 +196,80 @@ TEST_F(LangMapMachine, StreamGoesBeforeTheMemoryUnderIt) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_DATA),
               refused->LoadEncipheredBuffer(reinterpret_cast<const BYTE*>(changed.data()), changed.size()));
     EXPECT_EQ(1, source.made);
+}
+
+// Makes the real document calls, writes down what a new document is told, and can refuse one document class.
+class RecordingDocumentCalls : public CQzXMLDocumentCalls {
+public:
+    HRESULT CoCreateInstance(REFCLSID clsid, IXMLDOMDocument** document) override {
+        wchar_t text[40] = {};
+        StringFromGUID2(clsid, text, 40);
+        calls.push_back("CoCreateInstance " + Text(text));
+        if (IsEqualGUID(clsid, refused)) return REGDB_E_CLASSNOTREG;
+        return CQzXMLDocumentCalls::CoCreateInstance(clsid, document);
+    }
+    HRESULT put_resolveExternals(IXMLDOMDocument* document, VARIANT_BOOL value) override {
+        calls.push_back(std::string("put_resolveExternals ") + (value ? "true" : "false"));
+        return CQzXMLDocumentCalls::put_resolveExternals(document, value);
+    }
+    HRESULT setProperty(IXMLDOMDocument2* document, const wchar_t* name, const VARIANT& value) override {
+        std::string text = value.vt == VT_BSTR ? Text(value.bstrVal) : "?";
+        if (value.vt == VT_BOOL) text = value.boolVal ? "true" : "false";
+        calls.push_back("setProperty " + Text(name) + " " + text);
+        return CQzXMLDocumentCalls::setProperty(document, name, value);
+    }
+
+    std::vector<std::string> calls;
+    CLSID refused = GUID_NULL;
+};
+
+TEST_F(LangMapMachine, NewDocumentsAcceptADoctypeAndReadNothingOutside) {
+    using testing::Contains;
+    using testing::Not;
+    CLSID msxml60;
+    ASSERT_EQ(S_OK, CLSIDFromString(kDomDocument60Text, &msxml60));
+    const std::string made60 = "CoCreateInstance {88D96A05-F192-11D4-A65F-0040963251E5}";
+    const std::string madeOlder = "CoCreateInstance {F6D90F11-9C73-11D3-B32E-00C04F990BB4}";
+    // A map that declares its document type: the internal subset is read, the external one names no file.
+    const std::string map = "<?xml version=\"1.0\"?><!DOCTYPE packageinfo SYSTEM \"absent.dtd\" ["
+                            "<!ENTITY key \"DTD-KEY\">]><packageinfo buildkey=\"&key;\"/>";
+    const std::string file = EncipheredLangMap(map);
+    struct Case {
+        const char* what;
+        CLSID refused;
+        std::string made;
+        bool toldToAcceptDoctype;
+    };
+    const Case cases[] = {
+        {"MSXML 6.0", GUID_NULL, made60, true},
+        {"the older class", msxml60, madeOlder, false},  // it accepts a DOCTYPE by default
+    };
+    for (const Case& c : cases) {
+        RecordingDocumentCalls recorder;
+        recorder.refused = c.refused;
+        CQzXMLRef document(new CQzXMLBase);
+        document->SetDocumentCalls(&recorder);
+        ASSERT_TRUE(document->CreateDocument(nullptr)) << c.what;
+        EXPECT_THAT(recorder.calls, Contains(c.made)) << c.what;
+        EXPECT_THAT(recorder.calls, Contains("put_resolveExternals false")) << c.what;
+        EXPECT_THAT(recorder.calls, Not(Contains("put_resolveExternals true"))) << c.what;
+        EXPECT_THAT(recorder.calls, Contains("setProperty SelectionLanguage XPath")) << c.what;
+        if (c.toldToAcceptDoctype) {
+            EXPECT_THAT(recorder.calls, Contains("setProperty ProhibitDTD false")) << c.what;
+        } else {
+            EXPECT_THAT(recorder.calls, Not(Contains(testing::HasSubstr("ProhibitDTD")))) << c.what;
+        }
+
+        ASSERT_EQ(0u, document->LoadEncipheredBuffer(reinterpret_cast<const BYTE*>(file.data()), file.size()))
+            << c.what;
+        std::vector<CQzXMLRef> nodes;
+        DWORD count = 0;
+        ASSERT_EQ(0u, document->SelectNodes(L"//packageinfo", nodes, &count)) << c.what;
+        wchar_t key[20];
+        DWORD size = sizeof key;
+        EXPECT_EQ(0u, nodes[0]->GetNodeText(L"buildkey", key, &size)) << c.what;
+        EXPECT_STREQ(L"DTD-KEY", key) << c.what;
+    }
 }
 
 TEST_F(LangMapMachine, BodyThatIsNoDocumentLeavesNothingToSelect) {
