@@ -8,6 +8,7 @@
 #include "foundation/basalt/RegValueCodec.h"
 #include "foundation/logging/LogStream.h"
 #include "welkin/QzRegWriter.h"
+#include "welkin/StoredValue.h"
 #include "welkin/processhelper.h"
 #include "welkin/welkinmodule.h"
 
@@ -24,16 +25,17 @@ constexpr DWORD kCmdArgsBytes = 1300;
 constexpr size_t kSubkeyNameChars = 520;
 constexpr size_t kCommandPathChars = 259;
 
-// A value that is stored but gives no sound record (a damaged record, or no record at all). Absent and too long
-// values count as missing.
+// A value that is stored but does not read: a REG_BINARY value that is no sound record. Absent and too long values
+// count as missing.
 bool IsUnreadable(DWORD rc) { return rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND && rc != ERROR_MORE_DATA; }
 
-// A string value of a command, read as a record; empty unless it reads. `unreadable` is set, never cleared.
+// A string value of a command, plain or a record; empty unless it reads. `unreadable` is set, never cleared.
 std::wstring ReadText(const std::wstring& path, const wchar_t* name, DWORD capacityBytes, bool& unreadable) {
     std::vector<wchar_t> text(capacityBytes / sizeof(wchar_t) + 1, L'\0');
     DWORD size = capacityBytes;
     const DWORD rc = QzRegReadValueExW(HKEY_LOCAL_MACHINE, path.c_str(), name, nullptr,
-                                       reinterpret_cast<BYTE*>(text.data()), &size, kQzRegRecord);
+                                       reinterpret_cast<BYTE*>(text.data()), &size,
+                                       RecordFlagOf(HKEY_LOCAL_MACHINE, path.c_str(), name));
     if (rc == ERROR_SUCCESS) return std::wstring(text.data());
     if (IsUnreadable(rc)) unreadable = true;
     return std::wstring();
@@ -43,7 +45,8 @@ DWORD ReadNumber(const std::wstring& path, const wchar_t* name, bool& unreadable
     DWORD number = 0;
     DWORD size = sizeof number;
     const DWORD rc = QzRegReadValueExW(HKEY_LOCAL_MACHINE, path.c_str(), name, nullptr,
-                                       reinterpret_cast<BYTE*>(&number), &size, kQzRegRecord);
+                                       reinterpret_cast<BYTE*>(&number), &size,
+                                       RecordFlagOf(HKEY_LOCAL_MACHINE, path.c_str(), name));
     if (rc == ERROR_SUCCESS) return number;
     if (IsUnreadable(rc)) unreadable = true;
     return 0;

@@ -81,9 +81,12 @@ public:
     void TaskScheduleEntry(BOOL create);
 
     // One pass over a UserMode key's commands: 0, or -1 when a started command asked to be retried or a command's
-    // values did not read (that command is kept unstarted). A done command's key is deleted as soon as it ends.
+    // values did not read (that command is kept unstarted). A command's values are read plain or as records, as they
+    // are stored (StoredValue.h); "bootcount" is written back as a record. A done command's key is deleted as soon
+    // as it ends.
     int ApplyUserModeSettings(const wchar_t* userModeKey);
-    // Deletes the queued commands of the other family's UserMode key without running them.
+    // Deletes the queued commands of the other family's UserMode key without running them ("runcmd" read as in
+    // ApplyUserModeSettings; a command that is empty or does not read is left in place).
     void DeleteAlternareUserModeSettings(const wchar_t* userModeKey);
 
     // OEM information of a build (records under the oeminfo key + "\" + build key) and its tokens in command

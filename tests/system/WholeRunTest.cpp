@@ -100,6 +100,33 @@ TEST_F(WelkinRun, BootCountIsCountedDownAndTheCommandRunsOnce) {
     EXPECT_EQ(" --exit 0 /later", CommandStarts()[0].commandLine);
 }
 
+// A PC maker's commands written plain, without records: the family's own starts on the first start with its values
+// and is retired, the other family's is deleted unrun, and the OOBE work completes.
+TEST_F(WelkinRun, CommandsWithPlainValuesAreTakenAsTheyAre) {
+    SetRecordDword(kHalvardOem, L"OEMMgr", 1);
+    const std::wstring key = std::wstring(kHalvardUserMode) + L"\\plain";
+    const std::wstring stray = std::wstring(kKVRUserMode) + L"\\stray";
+    const std::wstring folder = Scratch().File(L"work");
+    CreateDirectoryW(folder.c_str(), nullptr);
+    SetString(key, L"runcmd", CommandDouble());
+    SetString(key, L"cmdargs", L"--exit 0 /plain");
+    SetString(key, L"curdir", folder);
+    SetDword(key, L"bootcount", 0);
+    SetDword(key, L"wait", 1);
+    SetString(stray, L"runcmd", CommandDouble());
+    SetString(stray, L"cmdargs", L"--exit 0 /stray");
+
+    EXPECT_EQ(0u, RunWelkin());
+    const auto starts = CommandStarts();
+    ASSERT_EQ(1u, starts.size());
+    EXPECT_EQ(" --exit 0 /plain", starts[0].commandLine);
+    EXPECT_NE(std::string::npos, starts[0].folder.find(Narrow(folder.substr(2))));
+    EXPECT_FALSE(KeyExists(key));
+    EXPECT_FALSE(KeyExists(stray));
+    EXPECT_EQ(1u, Dword(kHalvardOem, L"OOBEDone").value_or(0));
+    EXPECT_EQ(0u, RecordDword(kHalvardOem, L"OEMMgr").value_or(99));
+}
+
 // A command that fails (exit code 2 or more, or no start at all) stays queued and is started again at every start;
 // once the fault is mended the next start runs it and completes, and a command that was done never runs again.
 TEST_F(WelkinRun, ExitCodeDecidesWhetherACommandIsDone) {
