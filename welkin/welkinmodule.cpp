@@ -20,6 +20,7 @@
 #include "welkin/IsduData.h"
 #include "welkin/QzIniValueStore.h"
 #include "welkin/QzRegWriter.h"
+#include "welkin/StoredValue.h"
 #include "welkin/WelkinEvents.h"
 #include "welkin/WelkinFiles.h"
 #include "welkin/processhelper.h"
@@ -685,7 +686,9 @@ void CwelkinModule::RunAntiTheftLanguageStep() {
 
 BOOL CwelkinModule::UpdateLangCode(const wchar_t* iniPath) {
     LOG_AT(kSeverityNormal, L"UpdateLangCode:: Trying to read lcid from  REG_KVR_SUBSTITUTE");
-    if (ReadText(FamilyKeyTable(true)[kKeySubstitute], L"lcid", activeLanguage, kIniTextBytes, 0) != 0) {
+    const wchar_t* const substitute = FamilyKeyTable(true)[kKeySubstitute];
+    if (ReadText(substitute, L"lcid", activeLanguage, kIniTextBytes,
+                 RecordFlagOf(HKEY_LOCAL_MACHINE, substitute, L"lcid")) != 0) {
         LOG_AT(kSeverityNormal, L"Failed to retrieve lcid from REG_KVR_SUBSTITUTE");
         return FALSE;
     }

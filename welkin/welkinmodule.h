@@ -110,8 +110,8 @@ public:
     // build-key keys). The language selector is loaded only from a Common Files folder the shell knows.
     void RunLanguageSelector();
     void RunLanguageSelector(LanguageSelectorSystem& system);
-    // Re-reads the lcid text from the KVR substitute key and looks its language code up in the ini again; false when
-    // the lcid cannot be read.
+    // Re-reads the lcid text from the KVR substitute key (plain or a record, as stored) and looks its language code
+    // up in the ini again; false when the lcid cannot be read.
     BOOL UpdateLangCode(const wchar_t* iniPath);
     // The common-build model's values from langmap.dat; the result is not used.
     int WriteRegEntriesforCommonBuild();

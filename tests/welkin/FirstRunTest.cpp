@@ -15,10 +15,13 @@
 #include "foundation/basalt/RegValueCodec.h"
 #include "tests/support/CommandJournal.h"
 #include "tests/support/RecordingLogger.h"
+#include "tests/support/LangMapFile.h"
+#include "tests/support/ScrambledRecord.h"
 #include "tests/support/ScratchRegistry.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/WinePaths.h"
 #include "welkin/QzRegWriter.h"
+#include "welkin/utils.h"
 #include "welkin/welkinmodule.h"
 
 namespace {
@@ -318,7 +321,7 @@ protected:
         WriteIni(ini, L"de-de_terms_T1", L"culture", L"de-DE");
         registry.SetString(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Torvex\\KVR\\AppInfo\\Substitute", L"lcid", L"1031");
     }
-    void Check(const std::vector<Expected>& table) {
+    void Check(const std::vector<Expected>& table, DWORD lcid = 1031) {
         for (const Expected& e : table) {
             const auto stored = ReadStored(e.key, e.name);
             ASSERT_TRUE(stored) << e.key << " " << e.name;
@@ -328,7 +331,7 @@ protected:
                 EXPECT_EQ(std::wstring(e.text), stored->text) << e.key << " " << e.name;
             } else {
                 EXPECT_EQ(static_cast<DWORD>(REG_DWORD), stored->type) << e.key << " " << e.name;
-                EXPECT_EQ(1031u, stored->number) << e.key << " " << e.name;
+                EXPECT_EQ(lcid, stored->number) << e.key << " " << e.name;
             }
         }
     }
@@ -412,6 +415,156 @@ TEST_F(LanguageStepTest, TheSelectorIsLoadedOnlyFromAKnownCommonFilesFolder) {
         EXPECT_TRUE(Logged(L"Unable to load pomvek.dll")) << c.commonFiles;
         EXPECT_TRUE(Logged(L"Copied dwLCID into m_szLCID, which now = 0")) << c.commonFiles;
     }
+}
+
+// The lcid of the KVR substitute key, read again when the ini has no language code for the selector's answer: as
+// welkin writes it (plain) or as a record; a record that does not decode is no lcid.
+TEST_F(LanguageStepTest, LcidIsReadAgainPlainOrAsARecord) {
+    constexpr wchar_t kSubstitute[] = L"SOFTWARE\\Torvex\\KVR\\AppInfo\\Substitute";
+    enum class Form { Plain, Record, FlippedRecord, Missing };
+    struct Case {
+        const char* name;
+        Form form;
+        bool read;
+    };
+    const Case cases[] = {{"plain", Form::Plain, true},
+                          {"record", Form::Record, true},
+                          {"a flipped record", Form::FlippedRecord, false},
+                          {"missing", Form::Missing, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PrepareMaps();  // the lcid "1031" plain
+        std::vector<BYTE> record = testsupport::ScrambledRecord(REG_SZ, "1031", 5);
+        if (c.form == Form::FlippedRecord) record.back() ^= 0x01;
+        if (c.form == Form::Record || c.form == Form::FlippedRecord)
+            registry.SetBinary(HKEY_LOCAL_MACHINE, kSubstitute, L"lcid", record);
+        if (c.form == Form::Missing) ScratchRegistry::Wipe(HKEY_LOCAL_MACHINE, kSubstitute);
+        CwelkinModule module;
+        EXPECT_EQ(c.read ? TRUE : FALSE, module.UpdateLangCode(install.File(L"qzoemmap.ini").c_str()));
+        EXPECT_STREQ(c.read ? L"1031" : L"", module.activeLanguage);
+        if (c.read) {
+            EXPECT_STREQ(L"de-de", module.languageCode);
+        }
+        WipeMachine();
+        SetUp();
+    }
+}
+
+// ZELT installed: the OEM map's language code and affiliate id go to the anti-theft product too, plain.
+TEST_F(LanguageStepTest, AntiTheftProductGetsTheCultureAndAffiliateWhenInstalled) {
+    for (const bool zelt : {true, false}) {
+        SCOPED_TRACE(zelt ? "installed" : "not installed");
+        PrepareMaps();
+        SetRecordText(L"software\\torvex\\Halvard\\oeminfo\\BK9", L"terms", L"T1");
+        if (zelt) registry.SetString(HKEY_LOCAL_MACHINE, kAntiTheft, L"core_version", L"3.1");
+        CwelkinModule().RunLanguageSelector();
+        if (zelt) {
+            Check({{kAntiTheft, L"Culture", L"de-de", false}, {kAntiTheft, L"AffiliateID", L"777", false}});
+        } else {
+            EXPECT_FALSE(ReadStored(kAntiTheft, L"Culture"));
+            EXPECT_FALSE(ReadStored(kAntiTheft, L"AffiliateID"));
+        }
+        WipeMachine();
+        SetUp();
+    }
+}
+
+// The anti-theft map's part of the step: at_langmap.dat in the KVR install folder, its build key and terms under
+// "ATasExtra". No OEM map ini and no common build, so nothing after it writes.
+class AntiTheftStepTest : public LanguageStepTest {
+protected:
+    static constexpr wchar_t kExtra[] = L"software\\torvex\\oeminfo\\ATasExtra";
+    static constexpr wchar_t kHalvardQueryParams[] = L"SOFTWARE\\Torvex\\Halvard\\AppInfo\\Substitute\\QueryParams";
+    static constexpr wchar_t kHalvardSubstitute[] = L"SOFTWARE\\Torvex\\Halvard\\AppInfo\\Substitute";
+    static constexpr wchar_t kHalvardOemSubstitute[] = L"software\\Torvex\\Halvard\\oeminfo\\substitute";
+    static constexpr wchar_t kKVRQueryParams[] = L"software\\torvex\\kvr\\appinfo\\substitute\\queryparams";
+    static constexpr wchar_t kKVRSubstitute[] = L"SOFTWARE\\Torvex\\KVR\\AppInfo\\Substitute";
+    static constexpr wchar_t kKVROemSubstitute[] = L"software\\Torvex\\oeminfo\\substitute";
+    static constexpr wchar_t kKVRBuildKey[] = L"software\\torvex\\oeminfo\\ATBK";
+    static constexpr wchar_t kHalvardBuildKey[] = L"software\\torvex\\Halvard\\oeminfo\\ATBK";
+
+    // The map gives the current LCID the language "en-gb" and the culture "en-GB", and its terms "ATT" the
+    // affiliate "AT-55".
+    void PutAntiTheftMap(const wchar_t* terms) {
+        const std::string lcid = std::to_string(lcid_);
+        install.Write(L"at_langmap.dat",
+                      testsupport::EncipheredLangMap(
+                          "<?xml version=\"1.0\" encoding=\"UTF-8\"?><packageinfo><packagedetails><terms>"
+                          "<termsinfo lcid=\"" + lcid + "\" terms=\"ATT\" affid=\"AT-55\"/></terms>"
+                          "<languagemapping><langmap lcid=\"" + lcid + "\" lang=\"en-gb\" culture=\"en-GB\"/>"
+                          "</languagemapping></packagedetails></packageinfo>"));
+        registry.SetString(HKEY_LOCAL_MACHINE, kExtra, L"ATBuildKey", L"ATBK");
+        if (terms) registry.SetString(HKEY_LOCAL_MACHINE, kExtra, L"ATTerms", terms);
+    }
+    static bool Exists(const wchar_t* key) { return ScratchRegistry::KeyExists(HKEY_LOCAL_MACHINE, key); }
+
+    const DWORD lcid_ = GetLCID();
+    const std::wstring lcidText_ = std::to_wstring(lcid_);
+};
+
+TEST_F(AntiTheftStepTest, WithoutThePXSProductTheLanguageGoesToTheHalvardKeysAndItsBuildKey) {
+    PutAntiTheftMap(L"ATT");
+    CwelkinModule module;
+    ASSERT_FALSE(module.UsesKVRFamily());
+    module.RunLanguageSelector();
+    EXPECT_EQ(lcidText_, module.activeLanguage);
+    EXPECT_STREQ(L"ATT", module.terms);
+    EXPECT_STREQ(L"AT-55", module.value);
+    const wchar_t* lcid = lcidText_.c_str();
+    Check({{kHalvardQueryParams, L"lcid", lcid, false}, {kHalvardQueryParams, L"lang", L"en-gb", false},
+           {kHalvardQueryParams, L"culture", L"en-GB", false},
+           {kHalvardSubstitute, L"lcid", lcid, false}, {kHalvardSubstitute, L"lang", L"en-gb", false},
+           {kHalvardOemSubstitute, L"lcid", lcid, false}, {kHalvardOemSubstitute, L"lang", L"en-gb", false},
+           {kHalvardBuildKey, L"lcid", nullptr, true}, {kHalvardBuildKey, L"lang", L"en-gb", true},
+           {kHalvardBuildKey, L"affid", L"AT-55", true}},
+          lcid_);
+    EXPECT_FALSE(ReadStored(kHalvardSubstitute, L"culture"));
+    for (const wchar_t* key : {kKVRQueryParams, kKVRSubstitute, kKVROemSubstitute, kKVRBuildKey})
+        EXPECT_FALSE(Exists(key)) << key;
+}
+
+// With the PXS product the suite's own keys are left to it; both build keys get the language as records.
+TEST_F(AntiTheftStepTest, WithThePXSProductOnlyBothBuildKeysAreWritten) {
+    UseKVRFamily();
+    PutAntiTheftMap(L"ATT");
+    CwelkinModule module;
+    ASSERT_TRUE(module.UsesKVRFamily());
+    module.RunLanguageSelector();
+    for (const wchar_t* key : {kKVRBuildKey, kHalvardBuildKey}) {
+        SCOPED_TRACE(key);
+        Check({{key, L"lcid", nullptr, true}, {key, L"lang", L"en-gb", true}, {key, L"affid", L"AT-55", true}},
+              lcid_);
+    }
+    for (const wchar_t* key :
+         {kKVRQueryParams, kKVRSubstitute, kKVROemSubstitute, kHalvardQueryParams, kHalvardSubstitute,
+          kHalvardOemSubstitute})
+        EXPECT_FALSE(Exists(key)) << key;
+}
+
+// Terms that the map does not know give no affiliate: the build keys still get it, as an empty record.
+TEST_F(AntiTheftStepTest, AnAffiliateThatIsNotFoundIsStoredEmpty) {
+    for (const wchar_t* terms : {L"other", static_cast<const wchar_t*>(nullptr)}) {
+        SCOPED_TRACE(terms ? "unknown terms" : "no terms");
+        PutAntiTheftMap(terms);
+        CwelkinModule module;
+        module.RunLanguageSelector();
+        EXPECT_STREQ(L"", module.value);
+        Check({{kHalvardBuildKey, L"affid", L"", true}, {kHalvardBuildKey, L"lang", L"en-gb", true}});
+        WipeMachine();
+        SetUp();
+    }
+}
+
+// Without its build key the anti-theft part ends after taking the LCID: nothing is written.
+TEST_F(AntiTheftStepTest, WithoutItsBuildKeyNothingIsWritten) {
+    PutAntiTheftMap(L"ATT");
+    ScratchRegistry::Wipe(HKEY_LOCAL_MACHINE, kExtra);
+    CwelkinModule module;
+    module.RunLanguageSelector();
+    EXPECT_EQ(lcidText_, module.activeLanguage);
+    EXPECT_STREQ(L"", module.terms);
+    for (const wchar_t* key : {L"SOFTWARE\\Torvex\\Halvard\\AppInfo", kHalvardOemSubstitute, kHalvardBuildKey})
+        EXPECT_FALSE(Exists(key)) << key;
 }
 
 TEST_F(LanguageStepTest, WithoutMapsAndOutsideACommonBuildOnlyTheLcidTextIsSet) {
