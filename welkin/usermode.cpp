@@ -158,7 +158,8 @@ int CwelkinModule::ApplyUserModeSettings(const wchar_t* userModeKey) {
             continue;
         }
 
-        // A command whose values do not read is kept as it stands, unstarted and uncounted, for another run.
+        // A command whose values do not read is kept unstarted for another run; held on its program or count, it
+        // keeps its count too.
         auto hold = [&] {
             result = -1;
             LogLine(kSeverityError, LOG_HERE) << L"unreadable value, retry again (registry key) >> :" << path.c_str();
