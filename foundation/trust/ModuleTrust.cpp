@@ -65,12 +65,10 @@ bool VerifyFileSignature(TrustList& installed, const wchar_t* path, DWORD builtI
     if (installed.IsLoaded()) {
         if (installed.WithValues(passes)) return true;
         // Another process may have installed a newer list. No lock is held here: reloading takes it exclusively.
-        if (GlobalFindAtomW(kTrustListUpdateAtom) != 0 && installed.Reload() && installed.WithValues(passes))
-            return true;
-        if (installed.WithValues(usable)) return false;
-        // A list that cannot govern is no list: the built-in one answers, in this call as in the next.
-        installed.Unload();
-        return VerifyEmbeddedSignature(path, names, thumbprints, count, serials);
+        // A failed reload keeps the loaded list: the built-in list is not asked while one is loaded.
+        if (GlobalFindAtomW(kTrustListUpdateAtom) != 0 && installed.Reload()) return installed.WithValues(passes);
+        if (!installed.WithValues(usable)) installed.Unload();
+        return false;
     }
     if (VerifyEmbeddedSignature(path, names, thumbprints, count, serials)) return true;
     if (!installed.Load()) return false;

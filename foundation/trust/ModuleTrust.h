@@ -17,7 +17,10 @@ DWORD CheckFileTrust(FileValidator& validator, TrustList& installed, const wchar
 bool VerifyFileSignatureOrCabinet(TrustList& installed, const wchar_t* path, DWORD builtInVersion,
                                   const wchar_t* const* names, const Thumbprint* thumbprints, size_t count,
                                   const wchar_t* const* serials);
-// Chooses between the built-in list (the arguments) and the installed list.
+// Chooses between the built-in list (the arguments) and the installed list. While the installed list is loaded it
+// alone decides; a file it refuses is judged once more after a reload when the update atom exists, and a reload
+// that fails keeps the loaded list (the answer is then false). Otherwise the built-in list is asked first, and
+// when it refuses, the installed list is loaded and decides.
 bool VerifyFileSignature(TrustList& installed, const wchar_t* path, DWORD builtInVersion, const wchar_t* const* names,
                          const Thumbprint* thumbprints, size_t count, const wchar_t* const* serials);
 // True when one signer of the file passes every rule.

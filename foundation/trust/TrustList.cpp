@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 #include "foundation/trust/AuthenticodeFile.h"
 #include "foundation/trust/CryptHandles.h"
@@ -102,6 +103,9 @@ private:
     OVERLAPPED overlapped_ = {};
     bool locked_ = false;
 };
+
+// A list that may govern checks: it loads and is newer than the built-in list.
+bool LoadsNewerThanBuiltIn(TrustList& list) { return list.Load() && list.Version() > BuiltInTrustList().version; }
 
 class ExclusiveLock {
 public:
@@ -247,8 +251,21 @@ bool TrustList::IsLoaded() const {
 
 bool TrustList::Reload() {
     ExclusiveLock lock(lock_);
-    ClearLocked();
-    return LoadLocked();
+    return ReloadLocked();
+}
+
+bool TrustList::ReloadLocked() {
+    // The file is read into a candidate first: a file that cannot be read now (anyone may hold it open without
+    // sharing) must not leave this process without the list it had.
+    TrustList candidate(path_, signature_);
+    if (!LoadsNewerThanBuiltIn(candidate)) return false;
+    std::swap(sections_, candidate.sections_);
+    std::swap(version_, candidate.version_);
+    std::swap(names_, candidate.names_);
+    std::swap(serials_, candidate.serials_);
+    std::swap(thumbprints_, candidate.thumbprints_);
+    std::swap(loaded_, candidate.loaded_);
+    return true;
 }
 
 void TrustList::Unload() {
@@ -341,15 +358,12 @@ bool TrustList::Install(const std::wstring& source) {
         return false;
     }
     GlobalAddAtomW(kTrustListUpdateAtom);
-    ClearLocked();
-    return LoadLocked();
+    return ReloadLocked();
 }
 
 bool TrustList::IsNewerListLocked(const std::wstring& path) const {
     TrustList candidate(path, signature_);
-    if (!candidate.Load()) return false;
-    const DWORD version = candidate.Version();
-    return version > BuiltInTrustList().version && (!loaded_ || version > version_);
+    return LoadsNewerThanBuiltIn(candidate) && (!loaded_ || candidate.Version() > version_);
 }
 
 bool InstallTrustListFromFile(TrustList& installed, const std::wstring& path) { return installed.Install(path); }

@@ -68,13 +68,15 @@ public:
 
     bool Load();
     bool IsLoaded() const;
+    // Reads the file again into a candidate, which replaces the list only when it loads and is newer than the
+    // built-in list; true then. A failed reload keeps the list as it was, loaded or not.
     bool Reload();
     // Clears the list; it stays unloaded until the next Load.
     void Unload();
     // Copies the source to "trusted.tmp" beside the installed file, judges that copy as a candidate list (the
     // suite's signature, a version above the built-in list's and above the loaded list's), replaces the installed
-    // file with it and reloads; true when the new list is loaded. A refused copy is deleted. When the file cannot be
-    // replaced now, the replacement is scheduled for the next start and the answer is false.
+    // file with it and reloads (Reload); true when the new list is loaded. A refused copy is deleted. When the file
+    // cannot be replaced now, the replacement is scheduled for the next start and the answer is false.
     bool Install(const std::wstring& source);
 
     DWORD Version() const;
@@ -100,6 +102,7 @@ private:
     };
 
     bool LoadLocked();
+    bool ReloadLocked();
     bool IsNewerListLocked(const std::wstring& path) const;
     bool ReadLocked();
     void ClearLocked();

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "foundation/basalt/OwnedHandle.h"
 #include "foundation/trust/ModuleTrust.h"
 #include "tests/foundation/trust/TrustTestFiles.h"
 #include "tests/support/TempFolder.h"
@@ -116,8 +117,9 @@ class InstalledListTest : public ::testing::Test {
 protected:
     void TearDown() override { trusttest::DeleteUpdateAtom(); }
 
-    std::wstring WriteList(const wchar_t* name, unsigned version, const Thumbprint& root) {
-        return folder_.Write(name, trusttest::ListText(version, root));
+    std::wstring WriteList(const wchar_t* name, unsigned version, const Thumbprint& root,
+                           const std::wstring& refusedSerial = {}) {
+        return folder_.Write(name, trusttest::ListText(version, root, refusedSerial));
     }
     std::unique_ptr<TrustList> ListAt(const std::wstring& path) {
         return std::make_unique<TrustList>(path, std::make_shared<trusttest::FixedListSignature>(true));
@@ -167,21 +169,50 @@ TEST_F(InstalledListTest, ListNotNewerThanBuiltInIsUnusableAndDoesNotStayLoaded)
     EXPECT_TRUE(VerifyFileSignature(*list, good_.c_str(), 7, kSuiteNames, &root_, 1, nullptr));
 }
 
-TEST_F(InstalledListTest, LoadedListThatCannotGovernGivesTheBuiltInAnswerInTheSameCall) {
+TEST_F(InstalledListTest, LoadedListThatCannotGovernIsNotReplacedByTheBuiltInAnswer) {
     // The built-in values here accept the test root.
     auto notNewer = ListAt(WriteList(L"v7.js", 7, stranger_));
     ASSERT_TRUE(notNewer->Load());
-    EXPECT_TRUE(VerifyFileSignature(*notNewer, good_.c_str(), 7, kSuiteNames, &root_, 1, nullptr));
+    EXPECT_FALSE(VerifyFileSignature(*notNewer, good_.c_str(), 7, kSuiteNames, &root_, 1, nullptr));
+    // Nor does it stay loaded to govern the next check.
     EXPECT_FALSE(notNewer->IsLoaded());
 
-    // A loaded list whose reload (after another process's install) finds a file that is not newer.
-    const std::wstring path = WriteList(L"trusted.js", 8, stranger_);
-    auto reloaded = ListAt(path);
+    // A loaded list whose reload (after another process's install) finds a file that is not newer keeps governing.
+    auto reloaded = ListAt(WriteList(L"trusted.js", 8, stranger_));
     ASSERT_TRUE(reloaded->Load());
-    WriteList(L"trusted.js", 7, stranger_);
+    WriteList(L"trusted.js", 7, root_);
     GlobalAddAtomW(kTrustListUpdateAtom);
-    EXPECT_TRUE(VerifyFileSignature(*reloaded, good_.c_str(), 7, kSuiteNames, &root_, 1, nullptr));
-    EXPECT_FALSE(reloaded->IsLoaded());
+    for (int call = 0; call < 2; ++call) {
+        EXPECT_FALSE(VerifyFileSignature(*reloaded, good_.c_str(), 7, kSuiteNames, &root_, 1, nullptr)) << call;
+        EXPECT_TRUE(reloaded->IsLoaded()) << call;
+        EXPECT_EQ(reloaded->Version(), 8u) << call;
+    }
+}
+
+TEST_F(InstalledListTest, FailedReloadKeepsTheInstalledList) {
+    // An installed list refuses the good leaf's serial, which the built-in values here accept; its install raised
+    // the update atom.
+    const std::wstring path = folder_.File(L"Core\\trusted.js");
+    auto list = ListAt(path);
+    ASSERT_TRUE(list->Install(WriteList(L"refusing.js", 8, root_, trusttest::LeafSerialText("good"))));
+    ASSERT_NE(GlobalFindAtomW(kTrustListUpdateAtom), 0);
+    const auto check = [&] { return VerifyFileSignature(*list, good_.c_str(), 7, kSuiteNames, &root_, 1, nullptr); };
+    {
+        // Another process holds the file open without sharing: every reload fails.
+        const Basalt::KernelHandle holder(
+            CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_NE(holder.Get(), INVALID_HANDLE_VALUE);
+        ASSERT_FALSE(list->Reload());
+        for (int call = 0; call < 2; ++call) {
+            EXPECT_FALSE(check()) << call;
+            EXPECT_EQ(list->Version(), 8u) << call;
+        }
+    }
+    // A reload that succeeds governs: the same list still refuses, a newer one that does not accepts.
+    EXPECT_FALSE(check());
+    ASSERT_TRUE(ListAt(path)->Install(WriteList(L"accepting.js", 9, root_)));
+    EXPECT_TRUE(check());
+    EXPECT_EQ(list->Version(), 9u);
 }
 
 TEST_F(InstalledListTest, LoadedListIsNotRetriedAgainstTheBuiltInOne) {

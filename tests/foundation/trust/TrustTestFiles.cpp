@@ -72,7 +72,7 @@ std::wstring LeafSerialText(const char* leaf) {
     return text;
 }
 
-std::string ListText(unsigned version, const Thumbprint& root) {
+std::string ListText(unsigned version, const Thumbprint& root, const std::wstring& refusedSerial) {
     static const char kDigits[] = "0123456789ABCDEF";
     std::string hex;
     for (BYTE b : root) {
@@ -81,6 +81,7 @@ std::string ListText(unsigned version, const Thumbprint& root) {
     }
     std::string text = "/* list */\r\n[VER]\r\n" + std::to_string(version) + "\r\n[ORG]\r\nTorvex, Inc.\r\n";
     if (!hex.empty()) text += "[SHA]\r\n" + hex + "\r\n";
+    if (!refusedSerial.empty()) text += "[SER]\r\n" + std::string(refusedSerial.begin(), refusedSerial.end()) + "\r\n";
     return text + "// SIG // Begin signature block\r\n";
 }
 

@@ -36,8 +36,9 @@ private:
     bool signed_;
 };
 
-// The text of a list of the given version that accepts the given roots ("" none), with the usual extras.
-std::string ListText(unsigned version, const Thumbprint& root);
+// The text of a list of the given version that accepts the given roots ("" none) and refuses the serial number
+// (none when empty), with the usual extras.
+std::string ListText(unsigned version, const Thumbprint& root, const std::wstring& refusedSerial = {});
 
 // Deletes every reference of the update atom (it outlives the process otherwise).
 void DeleteUpdateAtom();
