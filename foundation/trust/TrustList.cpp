@@ -340,7 +340,11 @@ bool TrustList::Install(const std::wstring& source) {
     wcscpy(folder, path_.c_str());
     PathRemoveFileSpecW(folder);
     if (!PathIsDirectoryW(folder)) SHCreateDirectoryExW(nullptr, folder, nullptr);
-    const std::wstring temporary = std::wstring(folder) + L"\\trusted.tmp";
+    // Windows finds a script's embedded signature by the file's extension: the copy must keep ".js" to be judged.
+    const std::wstring temporary = std::wstring(folder) + L"\\trusted.tmp.js";
+    // A copy left by an earlier install may be hidden (a cabinet's entry keeps that attribute), and Windows does
+    // not copy over a hidden file.
+    SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (!CopyFileW(source.c_str(), temporary.c_str(), FALSE)) return false;
     // The copy is what will be installed, so the copy is judged: the source may change once it has been read.
     if (!IsNewerListLocked(temporary)) {

@@ -73,7 +73,8 @@ public:
     bool Reload();
     // Clears the list; it stays unloaded until the next Load.
     void Unload();
-    // Copies the source to "trusted.tmp" beside the installed file, judges that copy as a candidate list (the
+    // Copies the source to "trusted.tmp.js" beside the installed file (replacing a copy left by an earlier install;
+    // the name keeps ".js", by which Windows finds a script's signature), judges that copy as a candidate list (the
     // suite's signature, a version above the built-in list's and above the loaded list's), replaces the installed
     // file with it and reloads (Reload); true when the new list is loaded. A refused copy is deleted. When the file
     // cannot be replaced now, the replacement is scheduled for the next start and the answer is false.

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <shlwapi.h>
+
 #include <memory>
 
 #include "foundation/basalt/OwnedHandle.h"
@@ -208,6 +210,8 @@ protected:
         return folder_.Write(name, "[VER]\n" + std::to_string(version) + "\n[ORG]\nTorvex, Inc.\n");
     }
     std::wstring installedPath_ = folder_.File(L"Core\\trusted.js");
+    // The copy that is judged and installed.
+    std::wstring candidatePath_ = folder_.File(L"Core\\trusted.tmp.js");
     std::unique_ptr<TrustList> installed_ = ListOn(installedPath_);
 };
 
@@ -258,7 +262,38 @@ TEST_F(InstallTest, TheCopyThatIsInstalledIsTheOneJudged) {
     EXPECT_EQ(installed.Version(), 9u);
     EXPECT_EQ(testsupport::TempFolder::ReadAll(installedPath_), judgedText);
     ASSERT_FALSE(signature->judged.empty());
-    EXPECT_THAT(signature->judged[0], ::testing::EndsWith(L"Core\\trusted.tmp"));
+    // Beside the installed file and, as Windows finds a script's signature by the extension (this Wine verifies
+    // none), still a ".js" file: a copy named otherwise could never pass there.
+    const std::wstring& judged = signature->judged[0];
+    EXPECT_EQ(judged, candidatePath_);
+    EXPECT_EQ(CompareStringOrdinal(PathFindExtensionW(judged.c_str()), -1, L".js", -1, TRUE), CSTR_EQUAL) << judged;
+    std::wstring folder = judged;
+    PathRemoveFileSpecW(folder.data());
+    EXPECT_EQ(folder.c_str(), folder_.File(L"Core")) << judged;
+    EXPECT_NE(CompareStringOrdinal(judged.c_str(), -1, installedPath_.c_str(), -1, TRUE), CSTR_EQUAL) << judged;
+}
+
+TEST_F(InstallTest, CopyLeftByAnEarlierInstallIsReplaced) {
+    // A newer list left under the copy's name must neither be installed nor stop the install. (This Wine copies
+    // over a hidden file on its own; Windows does not.)
+    struct Case {
+        const char* label;
+        DWORD attributes;
+    } cases[] = {
+        {"plain", FILE_ATTRIBUTE_NORMAL},
+        {"hidden, as a cabinet's entry may leave it", FILE_ATTRIBUTE_HIDDEN},
+    };
+    unsigned version = 8;
+    for (const Case& c : cases) {
+        folder_.Write(L"Core\\trusted.tmp.js", "[VER]\n99\n");
+        ASSERT_TRUE(SetFileAttributesW(candidatePath_.c_str(), c.attributes)) << c.label;
+        const std::wstring source = Candidate(L"next.js", version);
+        EXPECT_TRUE(InstallTrustListFromFile(*installed_, source)) << c.label;
+        EXPECT_EQ(installed_->Version(), version) << c.label;
+        EXPECT_EQ(testsupport::TempFolder::ReadAll(installedPath_), testsupport::TempFolder::ReadAll(source))
+            << c.label;
+        ++version;
+    }
 }
 
 TEST_F(InstallTest, RefusedCandidateLeavesNoCopyBehind) {
@@ -266,7 +301,7 @@ TEST_F(InstallTest, RefusedCandidateLeavesNoCopyBehind) {
     const std::string before = testsupport::TempFolder::ReadAll(installedPath_);
     for (unsigned version : {7u, 9u}) {
         EXPECT_FALSE(InstallTrustListFromFile(*installed_, Candidate(L"old.js", version))) << version;
-        EXPECT_EQ(GetFileAttributesW(folder_.File(L"Core\\trusted.tmp").c_str()), INVALID_FILE_ATTRIBUTES)
+        EXPECT_EQ(GetFileAttributesW(candidatePath_.c_str()), INVALID_FILE_ATTRIBUTES)
             << version;
         EXPECT_EQ(testsupport::TempFolder::ReadAll(installedPath_), before) << version;
         EXPECT_EQ(installed_->Version(), 9u) << version;
@@ -326,7 +361,7 @@ TEST_F(InstallTest, BlockedReplaceIsScheduledToReplaceAndReleasesTheFileLock) {
     ClearPendingRenames();
     // The destination is marked to replace the file that is there ("!").
     ASSERT_GE(pending.size(), 2u);
-    EXPECT_THAT(pending[0], ::testing::EndsWith(L"Core\\trusted.tmp"));
+    EXPECT_THAT(pending[0], ::testing::EndsWith(candidatePath_));
     EXPECT_THAT(pending[1], ::testing::StartsWith(L"!"));
     EXPECT_THAT(pending[1], ::testing::EndsWith(L"Core\\trusted.js"));
     EXPECT_EQ(installed_->Version(), 8u);
