@@ -211,18 +211,15 @@ DWORD LoadSignedSiblingDll(SiblingLoad& load) {
         load.module = nullptr;
         if (load.name.size() >= MAX_PATH) return ERROR_INVALID_PARAMETER;
         const bool fullPath = load.name.size() < 3 || load.name[0] == L'\\' || load.name[1] == L':';
-        if (fullPath) {
-            load.path = load.name;
-        } else {
-            wchar_t folder[MAX_PATH + 2] = {};
-            // Without the install folder nothing is loaded: the bare name is never resolved against the current
-            // directory or the search path.
-            if (!GetDunmoreInstallDir(false, load.name.c_str(), folder, MAX_PATH + 2)) return ERROR_FILE_NOT_FOUND;
-            load.path = folder;
+        LONG result = ERROR_FILE_NOT_FOUND;
+        wchar_t installed[MAX_PATH + 2] = {};
+        // Without the install folder only the fallback module's folder is tried: the bare name is never resolved
+        // against the current directory or the search path.
+        if (fullPath || GetDunmoreInstallDir(false, load.name.c_str(), installed, MAX_PATH + 2)) {
+            load.path = fullPath ? load.name : installed;
+            result = JudgeAndLoad(load);
+            if (AllowsLoading(result)) return ERROR_SUCCESS;
         }
-
-        LONG result = JudgeAndLoad(load);
-        if (AllowsLoading(result)) return ERROR_SUCCESS;
         if (!fullPath && (result == ERROR_FILE_NOT_FOUND || result == CRYPT_E_FILE_ERROR)) {
             OutputDebugStringW(L"NotComDllGetInterface: DLL not found in install location, looking in current directory\n");
             std::wstring folder;

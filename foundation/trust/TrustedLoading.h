@@ -67,8 +67,9 @@ struct SiblingLoad {
     HMODULE module = nullptr;         // out
 };
 
-// Finds the library in the validation service's install folder (then next to the fallback module), judges it with
-// WinVerifyTrust and loads it when the result allows. 0, 87, 8, 2 (no install folder) or the WinVerifyTrust result.
+// Finds the library in the validation service's install folder, then next to the fallback module (also when the
+// install folder cannot be read; never in the current directory), judges it with WinVerifyTrust and loads it when
+// the result allows. 0, 87, 8 or the WinVerifyTrust result.
 DWORD LoadSignedSiblingDll(SiblingLoad& load);
 
 // Loads the signed sibling library, asks its "NotComDllGetInterface" export for the named interface and frees the

@@ -94,28 +94,47 @@ TEST_F(ValidationClientTest, NoServiceMeansNoInterface) {
     EXPECT_TRUE(double_.Journal().empty());
 }
 
-TEST_F(ValidationClientTest, WithoutInstallFolderNothingIsLoadedFromTheCurrentDirectory) {
-    // A library of the right name in the current directory must not be picked up.
+TEST_F(ValidationClientTest, WithoutInstallFolderOnlyTheFallbackModulesFolderIsTried) {
+    // A library of the right name in the current directory must never be picked up.
     testsupport::TempFolder current;
     ASSERT_TRUE(CopyFileW(SignedFile(L"good", L"jxvvtpa").c_str(), current.File(L"jxvvtpa.dll").c_str(), FALSE));
     wchar_t previous[MAX_PATH] = {};
     GetCurrentDirectoryW(MAX_PATH, previous);
     ASSERT_TRUE(SetCurrentDirectoryW(current.Path().c_str()));
-    double_.Install(L"15.5", L"");
     double_.SetMode(trusttest::ValidationDouble::kVouchAll);
-    double_.ClearJournal();
+    // A module of the good folder: its folder holds the library.
+    HMODULE neighbour = LoadLibraryExW(SignedFile(L"good", L"trust_payload").c_str(), nullptr, 0);
+    ASSERT_NE(neighbour, nullptr);
+    wchar_t program[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    const std::wstring programFolder(program, wcsrchr(program, L'\\') + 1);
 
-    ValidationServiceClient client;
-    SiblingLoad load;
-    load.name = L"jxvvtpa.dll";
-    const DWORD code = LoadSignedSiblingDll(load);
+    // The system-core key without its folder value, or no key at all.
+    for (const bool keyPresent : {true, false}) {
+        double_.Uninstall();
+        if (keyPresent) double_.Install(L"15.5", L"");
+        double_.ClearJournal();
+
+        ValidationServiceClient client;
+        EXPECT_FALSE(client.hasInterface()) << keyPresent;
+        SiblingLoad beside;
+        beside.name = L"jxvvtpa.dll";
+        EXPECT_NE(LoadSignedSiblingDll(beside), 0u) << keyPresent;
+        EXPECT_EQ(beside.path, programFolder + L"jxvvtpa.dll") << keyPresent;
+        EXPECT_EQ(beside.module, nullptr) << keyPresent;
+        EXPECT_TRUE(double_.Journal().empty()) << keyPresent;
+
+        SiblingLoad load;
+        load.name = L"jxvvtpa.dll";
+        load.fallbackModule = neighbour;
+        EXPECT_EQ(LoadSignedSiblingDll(load), 0u) << keyPresent;
+        EXPECT_EQ(load.path, SignedFile(L"good", L"jxvvtpa")) << keyPresent;
+        EXPECT_NE(load.module, nullptr) << keyPresent;
+        if (load.module) FreeLibrary(load.module);
+        EXPECT_EQ(GetModuleHandleW(current.File(L"jxvvtpa.dll").c_str()), nullptr) << keyPresent;
+    }
     SetCurrentDirectoryW(previous);
-
-    EXPECT_FALSE(client.hasInterface());
-    EXPECT_EQ(code, 2u);
-    EXPECT_EQ(load.module, nullptr);
-    EXPECT_TRUE(double_.Journal().empty());
-    EXPECT_EQ(GetModuleHandleW(current.File(L"jxvvtpa.dll").c_str()), nullptr);
+    FreeLibrary(neighbour);
 }
 
 TEST_F(ValidationClientTest, LibrarySignatureDecidesTheLoad) {
