@@ -33,7 +33,9 @@ HRESULT CLegacyTransport::createInstance(ITelemetryService** out) {
     *out = nullptr;
     HRESULT hr = TrustedCoCreateInstance(clsid_, nullptr, kTelemetryServiceContext, kTelemetryServiceIid,
                                          reinterpret_cast<void**>(out), TRUE);
-    if (!*out)
+    // A refused server gets no object by any other road. Plain creation is only for what the trusted path cannot
+    // judge: a class without an in-process server, one not registered, a factory without the trusted interfaces.
+    if (!*out && hr != E_ACCESSDENIED)
         hr = CoCreateInstance(clsid_, nullptr, kTelemetryServiceContext, kTelemetryServiceIid,
                               reinterpret_cast<void**>(out));
     return hr;

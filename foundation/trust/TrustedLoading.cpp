@@ -50,6 +50,42 @@ HRESULT GetTrustedFactory(REFCLSID clsid, DWORD context, FactoryRef& factory) {
     return hr;
 }
 
+// A drive path ("C:\...") or a UNC path: nothing that depends on the current drive or folder.
+bool IsAbsolutePath(const std::wstring& path) {
+    const wchar_t letter = path.empty() ? L'\0' : static_cast<wchar_t>(path[0] | 0x20);
+    const bool drive = path.size() >= 3 && letter >= L'a' && letter <= L'z' && path[1] == L':' &&
+                       (path[2] == L'\\' || path[2] == L'/');
+    const bool unc = path.size() >= 2 && path[0] == L'\\' && path[1] == L'\\';
+    return drive || unc;
+}
+
+// The in-process server registered for the class, judged before COM loads it: once loaded, its DllMain and
+// DllGetClassObject have already run in this process. 0 when it passes or when none is registered; a registration
+// that cannot be read, or names no absolute path, is refused.
+DWORD VerifyRegisteredInprocServer(REFCLSID clsid) {
+    wchar_t text[40] = {};
+    if (!StringFromGUID2(clsid, text, 40)) return ERROR_INVALID_PARAMETER;
+    const std::wstring key = std::wstring(L"CLSID\\") + text + L"\\InprocServer32";
+    const DWORD kinds = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
+    DWORD size = 0;
+    LSTATUS status = RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, kinds, nullptr, nullptr, &size);
+    if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS) return ERROR_ACCESS_DENIED;
+    std::wstring stored(size / sizeof(wchar_t) + 1, L'\0');
+    size = static_cast<DWORD>(stored.size() * sizeof(wchar_t));
+    status = RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, kinds, nullptr, stored.data(), &size);
+    if (status != ERROR_SUCCESS) return ERROR_ACCESS_DENIED;
+    stored.resize(wcslen(stored.c_str()));
+    // COM expands environment strings in the registered path; the file it would load is the one judged.
+    const DWORD length = ExpandEnvironmentStringsW(stored.c_str(), nullptr, 0);
+    if (length == 0) return ERROR_ACCESS_DENIED;
+    std::wstring path(length, L'\0');
+    if (ExpandEnvironmentStringsW(stored.c_str(), path.data(), length) != length) return ERROR_ACCESS_DENIED;
+    path.resize(length - 1);
+    if (!IsAbsolutePath(path)) return ERROR_ACCESS_DENIED;
+    return VerifyModuleTrust(path.c_str());
+}
+
 }  // namespace
 
 HRESULT TrustedCoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid, void** out,
@@ -57,10 +93,17 @@ HRESULT TrustedCoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, 
     if (!out) return E_POINTER;
     *out = nullptr;
     if (!checkModule) return CoCreateInstance(clsid, outer, context, iid, out);
+    try {
+        if (VerifyRegisteredInprocServer(clsid) != 0) return E_ACCESSDENIED;
+    } catch (const std::bad_alloc&) {
+        // Not judged is not trusted.
+        return E_ACCESSDENIED;
+    }
     FactoryRef factory;
     const HRESULT hr = GetTrustedFactory(clsid, context, factory);
     if (FAILED(hr)) return hr;
-    // The module that holds the factory's code is the one that must be trusted.
+    // The module that holds the factory's code must be trusted too: COM may serve the class from another module
+    // than the registration names.
     void* const* table = *reinterpret_cast<void* const* const*>(factory.Get());
     if (VerifyModuleOfAddress(table[0]) != 0) return E_ACCESSDENIED;
     return factory.Get()->Create(iid, out);

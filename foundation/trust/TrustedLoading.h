@@ -20,8 +20,12 @@ struct ITrustedClassFactory : IUnknown {
 // VerifyModuleTrust(path) first; on a non-zero code that code becomes the last error and no module is loaded.
 HMODULE TrustedLoadLibraryEx(const wchar_t* path, DWORD flags);
 
-// checkModule 0: exactly CoCreateInstance. Otherwise through the factory interfaces, and only when the module that
-// implements the factory passes VerifyModuleTrust (E_ACCESSDENIED when not); the outer object is not used then.
+// checkModule 0: exactly CoCreateInstance. Otherwise the class's registered in-process server (HKCR
+// CLSID\{class}\InprocServer32, environment strings expanded) must pass VerifyModuleTrust before COM is asked for
+// the class object, so a refused server is never loaded; a registration that cannot be read or names no absolute
+// path is refused too; a class without one goes on. Then through the factory interfaces, and only when the module
+// that implements the factory passes VerifyModuleTrust as well. A refusal gives E_ACCESSDENIED; the outer object is
+// not used on this path.
 HRESULT TrustedCoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid, void** out,
                                 BOOL checkModule);
 // The same creation through the factory interfaces, without the module check.

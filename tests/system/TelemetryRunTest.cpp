@@ -79,6 +79,32 @@ TEST_F(TelemetryRun, CompletedRunSendsItsThreeEventsInOrder) {
     ExpectInstancesReleased();
 }
 
+TEST_F(TelemetryRun, OnlyASignedServerIsLoadedAndGetsTheEvents) {
+    struct Case {
+        bool signedServer;
+        const wchar_t* factories;  // the trusted factory interfaces the server answers
+    };
+    const Case cases[] = {{true, L""}, {true, L"both"}, {false, L""}, {false, L"both"}};
+    for (const Case& c : cases) {
+        const std::string name = (c.signedServer ? "signed, factories " : "unsigned, factories ") +
+                                 std::string(c.factories, c.factories + wcslen(c.factories));
+        InstallTelemetryService({{TelemetryServiceDouble::kFactories, c.factories}}, c.signedServer);
+        SetRecordDword(kHalvardOem, L"OEMMgr", 1);
+        AddCommand(kHalvardUserMode, L"done", L"--exit 0", 0, true);
+        EXPECT_EQ(0u, RunWelkin()) << name;
+        EXPECT_EQ(1u, Dword(kHalvardOem, L"OOBEDone").value_or(0)) << name;
+        if (c.signedServer) {
+            EXPECT_THAT(SentEvents(), testing::ElementsAre(kUserModeEvent, kOobeDoneEvent, kStartServicesEvent))
+                << name;
+            ExpectInstancesReleased();
+        } else {
+            // Refused before COM was asked for its class object: the server's code never ran in welkin.
+            EXPECT_TRUE(Telemetry().Events().empty()) << name;
+        }
+        ResetMachine();
+    }
+}
+
 TEST_F(TelemetryRun, EventsFollowTheRunsRoad) {
     struct Case {
         const char* name;

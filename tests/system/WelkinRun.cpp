@@ -100,8 +100,10 @@ void WelkinRun::SetUp() {
     if (failingTelemetry_) InstallTelemetryService({{testsupport::TelemetryServiceDouble::kResult, L"0x80004005"}});
 }
 
-void WelkinRun::InstallTelemetryService(const std::map<std::wstring, std::wstring>& settings) {
-    telemetry_.Register(testsupport::WindowsPathOf(TELEMETRY_DOUBLE_DLL));
+void WelkinRun::InstallTelemetryService(const std::map<std::wstring, std::wstring>& settings, bool signedServer) {
+    TrustSignedDoubles();
+    telemetry_.Register(signedServer ? trusttest::SignedFile(L"good", L"telemetry_service")
+                                     : testsupport::WindowsPathOf(TELEMETRY_DOUBLE_DLL));
     telemetrySettings_ = settings;
 }
 

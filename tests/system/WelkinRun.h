@@ -174,8 +174,10 @@ protected:
     std::vector<BusCall> BusCalls() const;
 
     // The telemetry service double registered as the service, with its settings (TelemetryServiceDouble's names)
-    // passed to welkin. Every scenario gets it failing when the environment names WELKIN_SYSTEM_TELEMETRY=failing.
-    void InstallTelemetryService(const std::map<std::wstring, std::wstring>& settings = {});
+    // passed to welkin: the signed build, vouched for by the validation double; with `signedServer` false the
+    // unsigned build, which the trust check must refuse. Every scenario gets it failing when the environment names
+    // WELKIN_SYSTEM_TELEMETRY=failing.
+    void InstallTelemetryService(const std::map<std::wstring, std::wstring>& settings = {}, bool signedServer = true);
     const testsupport::TelemetryServiceDouble& Telemetry() const { return telemetry_; }
 
     // The language-selector double as Common Files\Torvex\Platform\Pomvek.dll, journaling; its answers are set

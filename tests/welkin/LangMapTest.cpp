@@ -6,9 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/foundation/trust/TrustTestFiles.h"
+#include "tests/foundation/trust/ValidationDouble.h"
 #include "tests/support/LangMapFile.h"
 #include "tests/support/TelemetryServiceDouble.h"
-#include "tests/support/WinePaths.h"
 #include "tests/welkin/LangMapFixture.h"
 #include "welkin/MsxmlIds.h"
 #include "welkin/QzXMLBase.h"
@@ -474,7 +475,11 @@ private:
 TEST_F(LangMapMachine, CurrentLcidFallsBackToEnglishAtEveryFailure) {
     testsupport::TelemetryServiceDouble telemetry(KVRFolder() + L"\\telemetry.txt");
     SetEnvironmentVariableW(testsupport::TelemetryServiceDouble::kJournal, telemetry.JournalPath().c_str());
-    telemetry.Register(testsupport::WindowsPathOf(TELEMETRY_DOUBLE_DLL));
+    // The signed service, vouched for: an unsigned one is refused and gets no event.
+    trusttest::ValidationDouble validation;
+    validation.Install(L"15.5", trusttest::SignedFolder(L"good"));
+    validation.SetMode(trusttest::ValidationDouble::kVouchSigned);
+    telemetry.Register(trusttest::SignedFile(L"good", L"telemetry_service"));
     wchar_t locale[LOCALE_NAME_MAX_LENGTH] = {};
     GetUserDefaultLocaleName(locale, LOCALE_NAME_MAX_LENGTH);
     const std::wstring calling = L"S:Calling GetLCIDFromTorvexLangMap from input Locale " + std::wstring(locale) +

@@ -1,6 +1,7 @@
 // The legacy transport and whole Sends against the telemetry service double, registered in this prefix as the
-// service's in-process server. The double stays loaded by the test (its live-object count is read from it), so
-// every instance the transport made must have been released by the time a call returns.
+// service's in-process server. The signed double stays loaded by the test (its live-object count is read from it),
+// so every instance the transport made must have been released by the time a call returns. The unsigned double is
+// never loaded by the test: the transport must not load it either.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <comdef.h>
@@ -49,7 +50,7 @@ protected:
     }
     void SetUp() override {
         SetEnvironmentVariableW(TelemetryServiceDouble::kJournal, service_.JournalPath().c_str());
-        Register(testsupport::WindowsPathOf(TELEMETRY_DOUBLE_DLL));
+        Register(trusttest::SignedFile(L"good", L"telemetry_service"));
     }
     void TearDown() override {
         for (const wchar_t* name : {TelemetryServiceDouble::kJournal, TelemetryServiceDouble::kResult,
@@ -93,8 +94,8 @@ TEST_F(ServiceTest, EventArrivesAsOneJsonObject) {
     CEvent event(L"welkin_test");
     event.Label(L"a label").Category(L"PartnerComponent").Action(L"act").Add(L"Hit.Path", L"C:\\x\\\"y\"/\n\x7f");
     event.Send();
-    // initialize makes and releases one instance, send another; the factory module is not signed, so each is made
-    // by plain creation after the trusted factories were asked first.
+    // initialize makes and releases one instance, send another; the double answers neither trusted factory
+    // interface, so each is made by plain creation after both were asked.
     EXPECT_EQ(service_.Events(), Lines({kPlainCreation, {"release"}, kPlainCreation, {SendLine(event.record()), "release"}}));
     const auto records = service_.SentRecords();
     ASSERT_EQ(records.size(), 1u);
@@ -197,30 +198,45 @@ TEST_F(ServiceTest, SendOnAnotherThreadKeepsToThatThread) {
 }
 
 TEST_F(ServiceTest, TrustedFactoriesAreAskedInOrder) {
-    struct Case {
-        const wchar_t* factories;
-        bool signedServer;
-        std::vector<std::string> creation;
-    };
-    const Case cases[] = {
+    const std::pair<const wchar_t*, std::vector<std::string>> cases[] = {
+        {L"both", {"factory first", "create first"}},
         // Only the second interface: the first is still asked first.
-        {L"second", false, {"factory first", "factory second", "factory IClassFactory", "create IClassFactory"}},
-        // A factory in a module that fails the trust check is not used; plain creation follows.
-        {L"both", false, {"factory first", "factory IClassFactory", "create IClassFactory"}},
-        {L"both", true, {"factory first", "create first"}},
-        {L"second", true, {"factory first", "factory second", "create second"}},
+        {L"second", {"factory first", "factory second", "create second"}},
     };
-    for (const Case& c : cases) {
-        service_.Unregister();
-        Register(c.signedServer ? trusttest::SignedFile(L"good", L"telemetry_service")
-                                : testsupport::WindowsPathOf(TELEMETRY_DOUBLE_DLL));
-        Set(TelemetryServiceDouble::kFactories, c.factories);
+    for (const auto& [factories, creation] : cases) {
+        Set(TelemetryServiceDouble::kFactories, factories);
         service_.ClearJournal();
         CLegacyTransport transport;
         EXPECT_TRUE(transport.send(Record{{L"a", L"b"}}));
-        EXPECT_EQ(service_.Events(), Lines({c.creation, {"send 0 9 0", "release"}}))
-            << testing::PrintToString(std::wstring(c.factories)) << c.signedServer;
+        EXPECT_EQ(service_.Events(), Lines({creation, {"send 0 9 0", "release"}}))
+            << testing::PrintToString(std::wstring(factories));
         EXPECT_EQ(LiveObjects(), 0);
+    }
+}
+
+TEST_F(ServiceTest, UnsignedServerIsNeitherLoadedNorSentAnything) {
+    // A copy of its own, so that nothing else in this process has loaded it.
+    const std::wstring unsigned_ = scratch_.File(L"telemetry_unsigned.dll");
+    ASSERT_TRUE(CopyFileW(testsupport::WindowsPathOf(TELEMETRY_DOUBLE_DLL).c_str(), unsigned_.c_str(), FALSE));
+    service_.Unregister();
+    service_.Register(unsigned_);
+    // Whatever factories it would offer: without the trusted ones plain creation would be tried, with them the
+    // factory's module would be judged only after loading.
+    for (const wchar_t* factories : {L"", L"first", L"second", L"both"}) {
+        Set(TelemetryServiceDouble::kFactories, factories);
+        CLegacyTransport transport;
+        EXPECT_FALSE(transport.initialize()) << testing::PrintToString(std::wstring(factories));
+        EXPECT_FALSE(transport.send(Record{{L"a", L"b"}})) << testing::PrintToString(std::wstring(factories));
+        CSDKConnector connector;
+        ASSERT_TRUE(connector.connect());
+        Record record = {{L"a", L"b"}};
+        EXPECT_TRUE(connector.send(record));
+        EXPECT_EQ(record[L"__transport.name"], L"NULL-Pattern v1");
+        connector.disconnect();
+        CEvent(L"refused").Send();
+        EXPECT_TRUE(service_.Events().empty()) << testing::PrintToString(std::wstring(factories));
+        EXPECT_EQ(GetModuleHandleW(unsigned_.c_str()), nullptr) << testing::PrintToString(std::wstring(factories));
+        EXPECT_TRUE(ApartmentReleased());
     }
 }
 

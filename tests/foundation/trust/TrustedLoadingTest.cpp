@@ -5,6 +5,7 @@
 
 #include "foundation/trust/ModuleTrust.h"
 #include "foundation/trust/TrustedLoading.h"
+#include "tests/doubles/ComObject.h"
 #include "tests/doubles/DoubleIds.h"
 #include "tests/foundation/trust/TrustTestFiles.h"
 #include "tests/foundation/trust/ValidationDouble.h"
@@ -117,12 +118,14 @@ protected:
     }
     void TearDown() override { CoUninitialize(); }
 
-    void Register(const GUID& clsid, const std::wstring& server) {
+    static std::wstring ServerKey(const GUID& clsid) {
         wchar_t text[64] = {};
         StringFromGUID2(clsid, text, 64);
-        const std::wstring key = std::wstring(L"Software\\Classes\\CLSID\\") + text + L"\\InprocServer32";
-        registry_.SetString(HKEY_LOCAL_MACHINE, key, nullptr, server);
-        registry_.SetString(HKEY_LOCAL_MACHINE, key, L"ThreadingModel", L"Both");
+        return std::wstring(L"Software\\Classes\\CLSID\\") + text + L"\\InprocServer32";
+    }
+    void Register(const GUID& clsid, const std::wstring& server, DWORD type = REG_SZ) {
+        registry_.SetString(HKEY_LOCAL_MACHINE, ServerKey(clsid), nullptr, server, testsupport::RegView::Default, type);
+        registry_.SetString(HKEY_LOCAL_MACHINE, ServerKey(clsid), L"ThreadingModel", L"Both");
     }
 
     static DWORD OriginOf(void* object) {
@@ -168,6 +171,88 @@ TEST_F(TrustedComTest, UnsignedServerIsRefusedOnlyWhenChecked) {
                                       doubles::kIidTestObject, &object, FALSE),
               S_OK);
     EXPECT_EQ(OriginOf(object), doubles::kViaClassFactory);
+}
+
+TEST_F(TrustedComTest, RegisteredServerIsJudgedBeforeItIsLoaded) {
+    // Copies of their own, so that nothing else in this process has loaded them.
+    testsupport::TempFolder servers;
+    for (const wchar_t* name : {L"unsigned.dll", L"unsigned_expanded.dll", L"unsigned_list.dll"})
+        ASSERT_TRUE(CopyFileW(UnsignedFile(L"trust_com_server").c_str(), servers.File(name).c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(SignedFile(L"good", L"trust_com_server").c_str(), servers.File(L"relative.dll").c_str(),
+                          FALSE));
+    SetEnvironmentVariableW(L"WELKIN_TEST_SERVERS", servers.Path().c_str());
+    SetEnvironmentVariableW(L"WELKIN_TEST_SIGNED", trusttest::SignedFolder(L"good").c_str());
+    // A bare name would be judged against the current directory, where a signed copy lies.
+    wchar_t previous[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(servers.Path().c_str()));
+    struct Case {
+        const char* name;
+        std::wstring registered;
+        DWORD type;
+        HRESULT expected;
+        std::wstring neverLoaded;  // when refused
+    };
+    const Case cases[] = {
+        {"unsigned", servers.File(L"unsigned.dll"), REG_SZ, E_ACCESSDENIED, servers.File(L"unsigned.dll")},
+        {"unsigned through an environment string", L"%WELKIN_TEST_SERVERS%\\unsigned_expanded.dll", REG_EXPAND_SZ,
+         E_ACCESSDENIED, servers.File(L"unsigned_expanded.dll")},
+        {"signed through an environment string", L"%WELKIN_TEST_SIGNED%\\trust_com_server.dll", REG_EXPAND_SZ, S_OK,
+         L""},
+        {"bare name", L"relative.dll", REG_SZ, E_ACCESSDENIED, servers.File(L"relative.dll")},
+        // A value of another type is not read as a path to judge; COM may still read one from it.
+        {"unsigned as a text list", servers.File(L"unsigned_list.dll") + L'\0', REG_MULTI_SZ, E_ACCESSDENIED,
+         servers.File(L"unsigned_list.dll")},
+    };
+    for (const Case& c : cases) {
+        Register(doubles::kClsidBothFactories, c.registered, c.type);
+        void* object = reinterpret_cast<void*>(1);
+        EXPECT_EQ(TrustedCoCreateInstance(doubles::kClsidBothFactories, nullptr, CLSCTX_INPROC_SERVER,
+                                          doubles::kIidTestObject, &object, TRUE),
+                  c.expected)
+            << c.name;
+        if (SUCCEEDED(c.expected)) {
+            EXPECT_EQ(OriginOf(object), doubles::kViaFirstFactory) << c.name;
+        } else {
+            EXPECT_EQ(object, nullptr) << c.name;
+            EXPECT_EQ(GetModuleHandleW(c.neverLoaded.c_str()), nullptr) << c.name;
+        }
+    }
+    SetCurrentDirectoryW(previous);
+    SetEnvironmentVariableW(L"WELKIN_TEST_SERVERS", nullptr);
+    SetEnvironmentVariableW(L"WELKIN_TEST_SIGNED", nullptr);
+}
+
+// A factory of this unsigned program, registered with COM for a class whose registry entry names the signed server.
+class ProgramFactory final : public doubles::ComObject<ITrustedClassFactory> {
+public:
+    explicit ProgramFactory(int& creations) : ComObject(kTrustedFactoryIid), creations_(creations) {}
+    HRESULT STDMETHODCALLTYPE Create(REFIID, void** out) override {
+        ++creations_;
+        *out = nullptr;
+        return E_NOTIMPL;
+    }
+
+private:
+    int& creations_;
+};
+
+TEST_F(TrustedComTest, FactoryServedFromAnotherModuleThanTheRegisteredOneIsJudgedToo) {
+    Register(doubles::kClsidBothFactories, SignedFile(L"good", L"trust_com_server"));
+    int creations = 0;
+    auto* factory = new ProgramFactory(creations);
+    DWORD cookie = 0;
+    ASSERT_EQ(CoRegisterClassObject(doubles::kClsidBothFactories, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                    &cookie),
+              S_OK);
+    factory->Release();
+    void* object = reinterpret_cast<void*>(1);
+    EXPECT_EQ(TrustedCoCreateInstance(doubles::kClsidBothFactories, nullptr, CLSCTX_INPROC_SERVER,
+                                      doubles::kIidTestObject, &object, TRUE),
+              E_ACCESSDENIED);
+    EXPECT_EQ(object, nullptr);
+    EXPECT_EQ(creations, 0);
+    CoRevokeClassObject(cookie);
 }
 
 TEST_F(TrustedComTest, UncheckedCreationIsPlainCoCreateInstance) {
