@@ -84,6 +84,16 @@ protected:
     long (*liveObjects_)() = nullptr;
 };
 
+// A connector whose service cannot be used: it still connects and sends, through the null transport.
+void ExpectNullTransportChosen() {
+    CSDKConnector connector;
+    ASSERT_TRUE(connector.connect());
+    Record record = {{L"a", L"b"}};
+    EXPECT_TRUE(connector.send(record));
+    EXPECT_EQ(record[L"__transport.name"], L"NULL-Pattern v1");
+    connector.disconnect();
+}
+
 std::string SendLine(const Record& record) {
     std::wstring json;
     CJSONFormatter().format(record, json);
@@ -109,12 +119,7 @@ TEST_F(ServiceTest, EventArrivesAsOneJsonObject) {
 
 TEST_F(ServiceTest, MissingServiceDropsTheRecordQuietly) {
     service_.Unregister();
-    CSDKConnector connector;
-    ASSERT_TRUE(connector.connect());
-    Record record = {{L"a", L"b"}};
-    EXPECT_TRUE(connector.send(record));
-    EXPECT_EQ(record[L"__transport.name"], L"NULL-Pattern v1");
-    connector.disconnect();
+    ExpectNullTransportChosen();
     CEvent(L"dropped").Send();
     EXPECT_TRUE(service_.Events().empty());
     EXPECT_TRUE(ApartmentReleased());
@@ -140,11 +145,7 @@ TEST_F(ServiceTest, ServiceThatCannotCreateIsPassedOver) {
     CLegacyTransport transport;
     EXPECT_FALSE(transport.initialize());
     EXPECT_FALSE(transport.send(Record{{L"a", L"b"}}));
-    CSDKConnector connector;
-    ASSERT_TRUE(connector.connect());
-    Record record = {{L"a", L"b"}};
-    EXPECT_TRUE(connector.send(record));
-    EXPECT_EQ(record[L"__transport.name"], L"NULL-Pattern v1");
+    ExpectNullTransportChosen();
     for (const std::string& line : service_.Events()) EXPECT_EQ(line.rfind("send", 0), std::string::npos) << line;
     EXPECT_EQ(LiveObjects(), 0);
     EXPECT_TRUE(ApartmentReleased());
@@ -227,12 +228,7 @@ TEST_F(ServiceTest, UnsignedServerIsNeitherLoadedNorSentAnything) {
         CLegacyTransport transport;
         EXPECT_FALSE(transport.initialize()) << testing::PrintToString(std::wstring(factories));
         EXPECT_FALSE(transport.send(Record{{L"a", L"b"}})) << testing::PrintToString(std::wstring(factories));
-        CSDKConnector connector;
-        ASSERT_TRUE(connector.connect());
-        Record record = {{L"a", L"b"}};
-        EXPECT_TRUE(connector.send(record));
-        EXPECT_EQ(record[L"__transport.name"], L"NULL-Pattern v1");
-        connector.disconnect();
+        ExpectNullTransportChosen();
         CEvent(L"refused").Send();
         EXPECT_TRUE(service_.Events().empty()) << testing::PrintToString(std::wstring(factories));
         EXPECT_EQ(GetModuleHandleW(unsigned_.c_str()), nullptr) << testing::PrintToString(std::wstring(factories));
