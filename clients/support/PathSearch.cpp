@@ -1,25 +1,9 @@
 #include "clients/support/PathSearch.h"
 
+#include "foundation/basalt/FileHelpers.h"
 #include "foundation/logging/LogSite.h"
 
 namespace Orvan {
-
-namespace {
-
-bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
-// Only a folder named from a drive root ("C:\") or a share ("\\server\share") is searched. Anything else, and a
-// folder with a macro left in it, would name a file relative to the working folder or the current drive.
-bool isSearchableFolder(const std::wstring& folder) {
-    if (folder.find(L"$(") != std::wstring::npos) return false;
-    if (folder.size() < 3) return false;
-    const wchar_t letter = static_cast<wchar_t>(folder[0] | 0x20);
-    const bool fromDrive = letter >= L'a' && letter <= L'z' && folder[1] == L':' && isSeparator(folder[2]);
-    const bool fromShare = isSeparator(folder[0]) && isSeparator(folder[1]) && !isSeparator(folder[2]);
-    return fromDrive || fromShare;
-}
-
-}  // namespace
 
 PathSearch::PathSearch(std::shared_ptr<PathAPI> files, std::shared_ptr<DllAPI> dlls)
     : files_(files ? std::move(files) : std::make_shared<PathAPI>()),
@@ -38,7 +22,9 @@ void PathSearch::addSearchPath(const std::wstring& folder) { folders_.push_back(
 bool PathSearch::findFilePath(const std::wstring& fileName, std::wstring& folder) {
     LOG_AT(ETWLogging::kSeverityNormal, L"Entering findFilePath for file %ls", fileName.c_str());
     for (const std::wstring& candidate : folders_) {
-        if (!isSearchableFolder(candidate)) {
+        // A relative folder, or one with a macro left in it, would name a file relative to the working folder or
+        // the current drive.
+        if (candidate.find(L"$(") != std::wstring::npos || !Basalt::IsAbsolutePath(candidate)) {
             LOG_AT(ETWLogging::kSeverityWarning, L"Skipping search folder %ls: not absolute or a macro left unresolved.",
                    candidate.c_str());
             continue;

@@ -28,6 +28,15 @@ std::wstring FullPathOf(const std::wstring& path) {
 
 }  // namespace
 
+bool IsAbsolutePath(const std::wstring& path) {
+    const auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    if (path.size() < 3) return false;
+    const wchar_t letter = static_cast<wchar_t>(path[0] | 0x20);
+    const bool fromDrive = letter >= L'a' && letter <= L'z' && path[1] == L':' && separator(path[2]);
+    const bool fromShare = separator(path[0]) && separator(path[1]) && !separator(path[2]);
+    return fromDrive || fromShare;
+}
+
 bool IsDriveOrShareRoot(const std::wstring& path) {
     std::wstring work = path;
     if (HasLongPathPrefix(work)) {

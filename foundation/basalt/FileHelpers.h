@@ -33,6 +33,10 @@ DWORD CreateFolderRecursive(const std::wstring& path);
 // ("\\server\share"): the recursive deletes refuse to work on these.
 bool IsDriveOrShareRoot(const std::wstring& path);
 
+// Whether the path starts at a drive root ("C:\", "C:/") or names a share or device ("\\server\share",
+// "\\?\C:\"): nothing about it depends on the current drive or folder.
+bool IsAbsolutePath(const std::wstring& path);
+
 // Deletes a folder with everything in it. False when anything was left.
 bool RemoveFolderTree(const wchar_t* folder);
 

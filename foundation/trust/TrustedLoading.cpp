@@ -7,12 +7,18 @@
 #include <new>
 #include <vector>
 
+#include "foundation/basalt/FileHelpers.h"
 #include "foundation/basalt/Format.h"
 #include "foundation/basalt/OwnedHandle.h"
 #include "foundation/basalt/ProcAddress.h"
 #include "foundation/trust/ModuleTrust.h"
 
 HMODULE TrustedLoadLibraryEx(const wchar_t* path, DWORD flags) {
+    // A relative path is judged against the current folder but may be loaded from anywhere on the search path.
+    if (path && !Basalt::IsAbsolutePath(path)) {
+        SetLastError(ERROR_BAD_PATHNAME);
+        return nullptr;
+    }
     const DWORD code = VerifyModuleTrust(path);
     if (code != 0) {
         SetLastError(code);
@@ -50,15 +56,6 @@ HRESULT GetTrustedFactory(REFCLSID clsid, DWORD context, FactoryRef& factory) {
     return hr;
 }
 
-// A drive path ("C:\...") or a UNC path: nothing that depends on the current drive or folder.
-bool IsAbsolutePath(const std::wstring& path) {
-    const wchar_t letter = path.empty() ? L'\0' : static_cast<wchar_t>(path[0] | 0x20);
-    const bool drive = path.size() >= 3 && letter >= L'a' && letter <= L'z' && path[1] == L':' &&
-                       (path[2] == L'\\' || path[2] == L'/');
-    const bool unc = path.size() >= 2 && path[0] == L'\\' && path[1] == L'\\';
-    return drive || unc;
-}
-
 // The in-process server registered for the class, judged before COM loads it: once loaded, its DllMain and
 // DllGetClassObject have already run in this process. 0 when it passes or when none is registered; a registration
 // that cannot be read, or names no absolute path, is refused.
@@ -82,7 +79,7 @@ DWORD VerifyRegisteredInprocServer(REFCLSID clsid) {
     std::wstring path(length, L'\0');
     if (ExpandEnvironmentStringsW(stored.c_str(), path.data(), length) != length) return ERROR_ACCESS_DENIED;
     path.resize(length - 1);
-    if (!IsAbsolutePath(path)) return ERROR_ACCESS_DENIED;
+    if (!Basalt::IsAbsolutePath(path)) return ERROR_ACCESS_DENIED;
     return VerifyModuleTrust(path.c_str());
 }
 

@@ -17,6 +17,7 @@ struct ITrustedClassFactory : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Create(REFIID iid, void** out) = 0;
 };
 
+// Only an absolute path is loaded (a relative one gives ERROR_BAD_PATHNAME): the file judged must be the file loaded.
 // VerifyModuleTrust(path) first; on a non-zero code that code becomes the last error and no module is loaded.
 HMODULE TrustedLoadLibraryEx(const wchar_t* path, DWORD flags);
 

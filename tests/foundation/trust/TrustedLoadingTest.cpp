@@ -65,6 +65,30 @@ TEST_F(ProcessTrustTest, TrustedLoadLibraryExChecksBeforeLoading) {
     FreeLibrary(module);
 }
 
+// A path that is not absolute is judged against the current folder but loaded from the search path: it is refused
+// even when every file would pass.
+TEST_F(ProcessTrustTest, TrustedLoadLibraryExLoadsOnlyAbsolutePaths) {
+    const std::wstring file = SignedFile(L"good", L"trust_payload");
+    const size_t nameAt = file.find_last_of(L'\\');
+    const size_t folderAt = file.find_last_of(L'\\', nameAt - 1);
+    const std::wstring parent = file.substr(0, folderAt);
+    wchar_t previous[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(parent.c_str()));
+    double_.SetMode(trusttest::ValidationDouble::kVouchAll);
+    const std::wstring fromParent = file.substr(folderAt + 1);
+    // From the current folder, from the current drive's root, and from the current folder of the file's drive.
+    const std::wstring relatives[] = {fromParent, L".\\" + fromParent, file.substr(2), file.substr(0, 2) + fromParent};
+    for (const std::wstring& relative : relatives) {
+        SetLastError(0);
+        const HMODULE module = TrustedLoadLibraryEx(relative.c_str(), 0);
+        EXPECT_EQ(module, nullptr) << relative.c_str();
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_PATHNAME)) << relative.c_str();
+        if (module) FreeLibrary(module);
+    }
+    SetCurrentDirectoryW(previous);
+}
+
 TEST_F(ProcessTrustTest, ModuleOfAddress) {
     wchar_t path[MAX_PATH] = {};
     wchar_t self[MAX_PATH] = {};
