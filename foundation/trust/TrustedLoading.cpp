@@ -216,6 +216,8 @@ bool AllowsLoading(LONG result) {
 
 // Judges load.path with a fresh record and loads it when the verdict allows. Returns the verdict.
 LONG JudgeAndLoad(SiblingLoad& load) {
+    // The file judged must be the file loaded: a relative path may be loaded from elsewhere than where it was judged.
+    if (!Basalt::IsAbsolutePath(load.path)) return ERROR_BAD_PATHNAME;
     FileTrustVerification record(load.path);
     const LONG result = VerifyFileTrust(record);
     if (AllowsLoading(result)) load.module = LoadLibraryExW(load.path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);

@@ -178,6 +178,32 @@ TEST_F(ValidationClientTest, SiblingNextToTheFallbackModule) {
     FreeLibrary(neighbour);
 }
 
+// An install folder or a library name that is not absolute is never judged nor loaded, wherever it would resolve.
+TEST_F(ValidationClientTest, SiblingByARelativePathIsRefused) {
+    const std::wstring folder = SignedFolder(L"good");
+    const size_t split = folder.find_last_of(L'\\');
+    wchar_t previous[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(folder.substr(0, split).c_str()));
+    const std::wstring relativeFolder = folder.substr(split + 1);
+    const struct {
+        std::wstring installDir;
+        std::wstring name;
+    } cases[] = {{relativeFolder, L"jxvvtpa.dll"},
+                 {folder.substr(2), L"jxvvtpa.dll"},
+                 {folder, folder.substr(0, 2) + relativeFolder + L"\\jxvvtpa.dll"}};
+    for (const auto& c : cases) {
+        double_.Uninstall();
+        double_.Install(L"15.5", c.installDir);
+        SiblingLoad load;
+        load.name = c.name;
+        EXPECT_EQ(LoadSignedSiblingDll(load), static_cast<DWORD>(ERROR_BAD_PATHNAME)) << c.installDir << c.name;
+        EXPECT_EQ(load.module, nullptr) << c.installDir << c.name;
+        if (load.module) FreeLibrary(load.module);
+    }
+    SetCurrentDirectoryW(previous);
+}
+
 TEST_F(ValidationClientTest, SiblingArguments) {
     SiblingLoad tooLong;
     tooLong.name = std::wstring(MAX_PATH, L'a');
