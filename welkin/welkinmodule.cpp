@@ -120,10 +120,12 @@ constexpr DWORD kIniTextBytes = 260;
 // The language selector's export: the machine's LCID through an out-parameter, and a code of its own.
 using PomvekGetLcidFn = DWORD(WINAPI*)(DWORD* lcid);
 
-// A string value read into `text` (a buffer of `bytes` bytes), always terminated; empty when the read fails.
+// A string value read into `text` (a buffer of `bytes` bytes), always terminated; empty when the read fails. The
+// whole buffer is the capacity: the reader gives text with its terminator, so a text that fills the buffer with it
+// fits and a longer one is too long (234).
 DWORD ReadText(const wchar_t* key, const wchar_t* name, wchar_t* text, DWORD bytes, DWORD flags) {
     const DWORD chars = bytes / sizeof(wchar_t);
-    DWORD size = bytes - sizeof(wchar_t);
+    DWORD size = bytes;
     const DWORD rc = QzRegReadValueExW(HKEY_LOCAL_MACHINE, key, name, nullptr, reinterpret_cast<BYTE*>(text), &size,
                                        flags);
     text[rc == 0 ? std::min<DWORD>(size / sizeof(wchar_t), chars - 1) : 0] = L'\0';
@@ -148,7 +150,7 @@ void QueryIniText(const wchar_t* iniPath, const wchar_t* section, const wchar_t*
     store.section = WideToMultiByteAlloc(section, CP_UTF8);
     store.iniPath = WideToMultiByteAlloc(iniPath, CP_ACP);
     if (!store.section || !store.iniPath || !*entry) return;
-    DWORD type = 0, enciphered = 0, size = bytes - sizeof(wchar_t);
+    DWORD type = 0, enciphered = 0, size = bytes;
     if (store.QueryValue(entry, &type, reinterpret_cast<BYTE*>(text), &size, &enciphered) != 0 || type != REG_SZ) {
         text[0] = L'\0';
         return;

@@ -125,6 +125,30 @@ TEST_F(FirstRunTest, AntiTheftProductCountsOnlyWithAVersion) {
     EXPECT_TRUE(module.IsZELTInstalled());
 }
 
+// A registry text is read when it fills the reader's whole capacity with its terminator ("core_version": 520
+// bytes, 259 characters); a longer one is too long, never cut. A text stored without its terminator gets one.
+TEST_F(FirstRunTest, AVersionTextThatFillsItsCapacityExactlyIsRead) {
+    struct Case {
+        const char* name;
+        size_t chars;
+        bool terminated;
+        bool read;
+    };
+    const Case cases[] = {{"one short", 258, true, true},
+                          {"exactly full", 259, true, true},
+                          {"one over", 260, true, false},
+                          {"exactly full without a terminator", 259, false, true},
+                          {"one over without a terminator", 260, false, false}};
+    for (const Case& c : cases) {
+        const std::wstring text(c.chars, L'7');
+        const BYTE* data = reinterpret_cast<const BYTE*>(text.c_str());
+        const std::vector<BYTE> stored(data, data + (c.chars + (c.terminated ? 1 : 0)) * sizeof(wchar_t));
+        registry.SetBinary(HKEY_LOCAL_MACHINE, kAntiTheft, L"core_version", stored, RegView::Default, REG_SZ);
+        CwelkinModule module;
+        EXPECT_EQ(c.read, module.IsZELTInstalled() != FALSE) << c.name;
+    }
+}
+
 TEST_F(FirstRunTest, OnAccessScanningIsEnabledOnlyWhenTheScannerAndTheAntivirusAreThere) {
     struct Case {
         bool scanner, antivirus;
@@ -565,6 +589,27 @@ TEST_F(AntiTheftStepTest, WithoutItsBuildKeyNothingIsWritten) {
     EXPECT_STREQ(L"", module.terms);
     for (const wchar_t* key : {L"SOFTWARE\\Torvex\\Halvard\\AppInfo", kHalvardOemSubstitute, kHalvardBuildKey})
         EXPECT_FALSE(Exists(key)) << key;
+}
+
+// The step's texts have 260 bytes each: 129 characters and the terminator. The build key comes from the OEM map
+// ini (a longer plain text is cut there), the terms from a record (a longer one is too long and reads as none).
+TEST_F(LanguageStepTest, TextsThatFillTheirCapacityExactlyAreRead) {
+    struct Case {
+        size_t chars;
+        size_t buildKeyRead;
+        size_t termsRead;
+    };
+    for (const Case& c : {Case{128, 128, 128}, Case{129, 129, 129}, Case{130, 129, 0}}) {
+        PrepareMaps();
+        const std::wstring longText(c.chars, L'k');
+        WriteIni(install.File(L"qzoemmap.ini"), L"oeminfo", L"buildKey", longText.c_str());
+        const std::wstring readKey = longText.substr(0, c.buildKeyRead);
+        SetRecordText(L"software\\torvex\\Halvard\\oeminfo\\" + readKey, L"terms", longText.c_str());
+        CwelkinModule module;
+        module.RunLanguageSelector();
+        EXPECT_EQ(readKey, module.buildKey) << c.chars;
+        EXPECT_EQ(longText.substr(0, c.termsRead), module.terms) << c.chars;
+    }
 }
 
 TEST_F(LanguageStepTest, WithoutMapsAndOutsideACommonBuildOnlyTheLcidTextIsSet) {
