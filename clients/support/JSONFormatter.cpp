@@ -65,6 +65,8 @@ JSONFormatter& JSONFormatter::operator=(const JSONFormatter& other) {
 JSONFormatter::~JSONFormatter() = default;
 
 bool JSONFormatter::parse(const std::wstring& text) {
+    // The reader stops at a NUL as at the end: whatever follows one would pass unread.
+    if (text.find(L'\0') != std::wstring::npos) return false;
     rapidjson::GenericStringStream<Encoding> stream(text.c_str());
     rapidjson::GenericReader<Encoding, Encoding> reader;
     bool parsed = false;

@@ -13,7 +13,8 @@
 //   with members a, b, c, setting a again leaves c, b, a.
 // - parse is strict JSON (one root value, white space around it, nothing else); true only for an object root. A
 //   valid text with another root is kept but gives false; a text that fails leaves the document as it was. Text
-//   nested deeper than kMaxDepth, or holding a lone trailing-surrogate escape, fails (see the .cpp for why).
+//   holding a NUL character, nested deeper than kMaxDepth, or holding a lone trailing-surrogate escape, fails (see
+//   the .cpp for why).
 // - Member access on a document whose root is not an object (after such a parse) is refused, never undefined.
 // - toString is compact JSON; it gives an empty text when the document cannot be written (a non-finite double).
 // - Not thread-safe; one thread uses a formatter at a time. Nothing throws but allocation failure.

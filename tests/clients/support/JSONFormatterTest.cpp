@@ -191,8 +191,9 @@ TEST(JSONFormatterTest, ParseIsStrictAndTrueOnlyForAnObjectRoot) {
         {L"\"text\"", false, L"\"text\""},
         {L"7", false, L"7"},
         {L"null", false, L"null"},
-        // Only the text before the first NUL counts.
-        {L"{\"a\":1}\0garbage"s, true, LR"({"a":1})"},
+        // A NUL is no end of the text: what follows it is never let through unread.
+        {L"{\"a\":1}\0garbage"s, false, old},
+        {L"{\"a\":1}\0"s, false, old},
         {L"{\"a\":\0}"s, false, old},
     };
     for (const Case& c : cases) {
