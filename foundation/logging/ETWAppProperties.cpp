@@ -10,6 +10,7 @@ namespace ETWLogging::internal {
 namespace {
 
 constexpr wchar_t kSettingsKey[] = L"SOFTWARE\\Torvex.logging";
+constexpr wchar_t kEtlFileName[] = L"qzlogs.etl";
 constexpr wchar_t kDefaultSessionKey[] = L"SOFTWARE\\Torvex\\Logging";
 constexpr wchar_t kDefaultControllerKey[] = L"SOFTWARE\\Torvex\\Logging\\Controller";
 constexpr wchar_t kDefaultProviderKey[] = L"SOFTWARE\\Torvex\\Logging\\Provider";
@@ -101,6 +102,8 @@ bool ETWAppProperties::setDefaults() {
     providerGuid = kDefaultProvider;
     return true;
 }
+
+void ETWAppProperties::getEtlFileName(std::wstring& name) { name = kEtlFileName; }
 
 void ETWAppProperties::getSettingsKey(std::wstring& path) { path = kSettingsKey; }
 

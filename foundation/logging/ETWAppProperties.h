@@ -33,6 +33,8 @@ public:
     virtual bool readSettings(Basalt::CRegKey& key);
     // The defaults of "PXS" (without regard to case); false for any other application.
     virtual bool setDefaults();
+    // The trace file's name, for the controller: "qzlogs.etl".
+    virtual void getEtlFileName(std::wstring& name);
     // "SOFTWARE\Torvex.logging".
     virtual void getSettingsKey(std::wstring& path);
     // The application's key path, with "\" + extra when extra is given.

@@ -56,6 +56,9 @@ TEST(ETWAppPropertiesTest, DefaultApplicationNeedsNoKey) {
         EXPECT_TRUE(IsEqualGUID(kDefaultSessionId, p.sessionIdGuid));
         EXPECT_TRUE(IsEqualGUID(kDefaultProvider, p.providerGuid));
         EXPECT_EQ(HKEY_LOCAL_MACHINE, p.rootKey);
+        std::wstring etlFile;
+        p.getEtlFileName(etlFile);
+        EXPECT_EQ(L"qzlogs.etl", etlFile);
         EXPECT_FALSE(p.init(L"PXS"));  // a name is set once
     }
 }
@@ -112,6 +115,9 @@ TEST(ETWAppPropertiesTest, ApplicationKeyGivesTheSettings) {
     EXPECT_EQ(L"Global\\FenixOwner", p.ownerMutexName);
     EXPECT_EQ(L"Fenix.Session", p.sessionName);
     EXPECT_TRUE(IsEqualGUID(kFenixProvider, p.providerGuid));
+    std::wstring etlFile;
+    p.getEtlFileName(etlFile);
+    EXPECT_EQ(L"qzlogs.etl", etlFile);  // the same for every application
 
     // The provider registers under the application's control GUID.
     auto trace = std::make_shared<RecordingTraceCalls>();
