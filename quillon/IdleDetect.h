@@ -23,8 +23,8 @@ struct IdleDetectContext {
 };
 
 // Opens the query, adds the counters and takes the first sample. 0, or the first failure as an HRESULT
-// (a positive PDH status as 0x8007xxxx). After a failure the query and the counters added before it are released
-// again (IdleDetectDeinit is then not needed, and writes no event).
+// (a positive PDH status as 0x8007xxxx). A failure releases nothing: the query and the counters added before it
+// stay in the context, for the end of the process (the run ends at once) or for IdleDetectDeinit.
 HRESULT IdleDetectInit(IdleDetectContext& context, CPdhCalls& pdh, DWORD memoryMB, DWORD idleTimeCPU,
                        DWORD idleTimeDisk, DWORD idleCountRequired);
 // One sample; allocates nothing.

@@ -12,14 +12,14 @@
 namespace {
 
 constexpr DWORD kMinute = 60000;
+constexpr DWORD kSecond = 1000;
 
-// A setting in minutes as a timer or sleep length; huge settings stop at the longest timer instead of wrapping
-// round to a short delay (and a sleep never becomes INFINITE).
-DWORD MinutesToMilliseconds(DWORD minutes) {
-    const unsigned long long milliseconds = static_cast<unsigned long long>(minutes) * kMinute;
+// A setting in minutes or seconds as a timer or sleep length; huge settings stop at the longest timer instead of
+// wrapping round to a short delay (and a sleep never becomes INFINITE).
+DWORD ToMilliseconds(DWORD setting, DWORD unit) {
+    const unsigned long long milliseconds = static_cast<unsigned long long>(setting) * unit;
     return milliseconds > USER_TIMER_MAXIMUM ? USER_TIMER_MAXIMUM : static_cast<DWORD>(milliseconds);
 }
-constexpr DWORD kSecond = 1000;
 constexpr wchar_t kMainFunction[] = L"wWinMain";
 
 // Set once, never cleared within a run.
@@ -104,14 +104,14 @@ DWORD WaitForIdle(CWaiterCalls& calls) {
     EvtOnWinEvent(hook, EVENT_SYSTEM_DESKTOPSWITCH, nullptr, 0, 0, 0, 0);
     TestDesktop(calls);
 
-    const UINT maximumElapse = MinutesToMilliseconds(GetMaximumDelay());
+    const UINT maximumElapse = ToMilliseconds(GetMaximumDelay(), kMinute);
     const UINT_PTR maximumDelay = calls.SetTimer(maximumElapse, OnTimerMaximumDelay);
     const DWORD maximumError = GetLastError();
     EvtSetTimer(L"MaximumDelay", maximumDelay, maximumElapse, OnTimerMaximumDelay);
     if (!maximumDelay) return TimerFailure(maximumError);
     ETWLogging::LogLine(ETWLogging::kSeverityNormal, MainSite(__LINE__)) << L"MaximumDelay Timer Started";
 
-    const UINT queryElapse = GetQueryInterval() * kSecond;
+    const UINT queryElapse = ToMilliseconds(GetQueryInterval(), kSecond);
     const UINT_PTR queryInterval = calls.SetTimer(queryElapse, OnTimerQueryInterval);
     const DWORD queryError = GetLastError();
     EvtSetTimer(L"QueryInterval", queryInterval, queryElapse, OnTimerQueryInterval);
@@ -177,7 +177,7 @@ DWORD RunIdleWaiter(const WaiterPlatform& platform) {
     ScopeGuard unregister([] { EtwUnregisterProvider(); });
 
     WriteState();
-    const DWORD minimumDelay = MinutesToMilliseconds(GetMinimumDelay());
+    const DWORD minimumDelay = ToMilliseconds(GetMinimumDelay(), kMinute);
     if (ETWLogging::IsLogEnabled(ETWLogging::kSeverityNormal))
         ETWLogging::LogMessage(ETWLogging::kSeverityNormal, LOG_SITE_FILE, kMainFunction, __LINE__,
                                L"MinimumDelayInMillisecond : %ld", minimumDelay);

@@ -241,17 +241,28 @@ TEST_F(QuillonRunTest, ADesktopWithoutInputEndsOnlyByTheMaximumDelay) {
     }
 }
 
-TEST_F(QuillonRunTest, AHugeMaximumDelayStopsAtTheLongestTimer) {
-    FakeWaiter caseWaiter;
-    FakePdh casePdh;
-    caseWaiter.desktop = {{TRUE, 0}};
-    caseWaiter.elapseMap = {{0x7FFFFFFF, 300}, {1000, 10}};
-    SetSetting(L"MinimumDelay", 0);
-    SetSetting(L"MaximumDelay", 71583);  // x 60000 wraps round to 12704 ms
-    SetSetting(L"QueryInterval", 1);
-    EXPECT_EQ(RunIdleWaiter({caseWaiter, casePdh, events}), static_cast<DWORD>(ERROR_TIMEOUT));
-    ASSERT_FALSE(caseWaiter.requestedElapses.empty());
-    EXPECT_EQ(caseWaiter.requestedElapses[0], 0x7FFFFFFFu);
+// Either timer's huge setting stops at the longest timer rather than wrapping round to a short one.
+TEST_F(QuillonRunTest, AHugeTimerSettingStopsAtTheLongestTimer) {
+    struct Case {
+        const wchar_t* setting;
+        DWORD value;
+        std::vector<UINT> elapses;
+    };
+    const Case cases[] = {{L"MaximumDelay", 71583, {0x7FFFFFFF, 1000}},     // x 60000 wraps round to 12704 ms
+                          {L"QueryInterval", 4294968, {60000, 0x7FFFFFFF}}};  // x 1000 wraps round to 704 ms
+    for (const Case& c : cases) {
+        FakeWaiter caseWaiter;
+        FakePdh casePdh;
+        caseWaiter.desktop = {{TRUE, 0}};
+        // The maximum delay, whichever it is, ends the run.
+        caseWaiter.elapseMap = {{c.elapses[0], 300}, {c.elapses[1], 10}};
+        SetSetting(L"MinimumDelay", 0);
+        SetSetting(L"MaximumDelay", 1);
+        SetSetting(L"QueryInterval", 1);
+        SetSetting(c.setting, c.value);
+        EXPECT_EQ(RunIdleWaiter({caseWaiter, casePdh, events}), static_cast<DWORD>(ERROR_TIMEOUT)) << c.setting;
+        EXPECT_EQ(caseWaiter.requestedElapses, c.elapses) << c.setting;
+    }
 }
 
 TEST_F(QuillonRunTest, IdleMustHoldForTheRequiredConsecutiveSamples) {
