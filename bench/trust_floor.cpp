@@ -1,11 +1,14 @@
-// The platform's floor for one trust check of the utility library as the demo lays it out: a GUI program that makes
-// exactly the platform calls of that check and nothing else. WinVerifyTrust judges the validation library before it
-// is loaded (with its verification state closed again), then the utility library, as the validation service judges
-// it when it vouches. Arguments: the validation library, the utility library. Exit code: 0 when both pass.
+// The platform's floor for the trust checks of one welkin run: a GUI program that makes exactly the WinVerifyTrust
+// calls of those checks, in the run's order, and nothing else. Arguments, one per judgement: "/sibling <file>" for
+// the signed sibling library that the trust check judges before it loads it (its verification state is closed
+// again), or a file, judged as the validation service judges a file it is asked about. Exit code: 0 when every
+// judgement passed.
 #include <windows.h>
 #include <shellapi.h>
 #include <softpub.h>
 #include <wintrust.h>
+
+#include <cwchar>
 
 namespace {
 
@@ -35,10 +38,16 @@ LONG Judge(const wchar_t* path, DWORD stateAction, DWORD providerFlags) {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     int count = 0;
     wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (!arguments || count < 3) return ERROR_BAD_ARGUMENTS;
-    const LONG validation =
-        Judge(arguments[1], WTD_STATEACTION_VERIFY, WTD_CACHE_ONLY_URL_RETRIEVAL | WTD_REVOCATION_CHECK_NONE);
-    const LONG utility = Judge(arguments[2], 0, 0);
+    if (!arguments) return ERROR_BAD_ARGUMENTS;
+    bool passed = true;
+    for (int i = 1; i < count; ++i) {
+        const bool sibling = wcscmp(arguments[i], L"/sibling") == 0 && i + 1 < count;
+        const LONG result =
+            sibling ? Judge(arguments[++i], WTD_STATEACTION_VERIFY,
+                            WTD_CACHE_ONLY_URL_RETRIEVAL | WTD_REVOCATION_CHECK_NONE)
+                    : Judge(arguments[i], 0, 0);
+        passed = passed && result == 0;
+    }
     LocalFree(arguments);
-    return validation == 0 && utility == 0 ? 0 : 1;
+    return passed ? 0 : 1;
 }

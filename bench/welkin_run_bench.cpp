@@ -1,25 +1,31 @@
 // welkin's whole run of the demo's sample configuration (tools/demo/sample-oem.reg, laid out as tools/demo.sh lays
-// it out), with and without the signed utility library beside welkin, next to two programs that show the
-// platform's share: a GUI program that does nothing, and the floor, a GUI program that makes exactly the platform
-// calls of one trust check of the utility library (WinVerifyTrust on the validation library and on the utility
-// library). Every program is started and waited for the same way, in turn, round after round.
+// it out), with and without the signed utility library beside welkin, next to two kinds of programs that show the
+// platform's share: a GUI program that does nothing, and for each run its floor, a GUI program that makes exactly
+// the platform calls of the trust checks that run makes (trust_floor: WinVerifyTrust on the validation library and
+// on every file the validation service is asked about). Which files a run judges is taken from that run itself:
+// a first round journals the validation double's requests. Every program is started and waited for the same way, in
+// turn, round after round.
 //
-// What the trust check of the library adds beyond the platform's own cost is then
-//     (welkin with the library - welkin without it) - (the floor - the program that does nothing),
-// an upper bound: the first difference also holds welkin's calls into the library.
+// welkin's own cost in a run is the run less its floor. What the trust check of the utility library and the calls
+// into it add beyond the platform's own cost is then
+//     (welkin with the library - welkin without it) - (the floor with the library - the floor without it),
+// an upper bound: the first difference also holds welkin's calls into the library. Both are taken round by round
+// and their median reported.
 //
 // The whole first boot: the demo's full layout (bus library with its settings manager answering at once, language
 // selector, installer, telemetry service, service manager) with bench/first-boot-overlay.reg over the sample, so the
 // commands start but are not waited for; then the steady-state second start on the machine that boot left. Both
-// are set against the program that does nothing.
+// are set against the program that does nothing and against their floors.
 #include <windows.h>
 #include <shlobj.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "bench/BenchHarness.h"
+#include "tests/doubles/DoubleIds.h"
 #include "tests/support/WinePaths.h"
 
 namespace {
@@ -31,6 +37,7 @@ const wchar_t kCommandFolder[] = L"C:\\demo";
 const wchar_t kPlatformFolder[] = L"C:\\Program Files\\Common Files\\Torvex\\Platform";
 const wchar_t kInstallerFolder[] = L"C:\\Program Files (x86)\\Common Files\\Torvex\\Installer";
 const wchar_t kPartnerDataFolder[] = L"C:\\ProgramData\\Torvex\\KVR\\Regwiz\\PartnerData";
+const wchar_t kValidationJournal[] = L"C:\\bench\\validation.txt";
 const wchar_t kTelemetryServer[] =
     L"Software\\Classes\\CLSID\\{E782BE15-9936-4A7F-8DF9-9AB95D229DF1}\\InprocServer32";
 
@@ -107,11 +114,65 @@ bool LayOutSample() {
 // The sample with its commands not waited for.
 bool LayOutFirstBoot() { return LayOutSample() && Load(FIRST_BOOT_OVERLAY); }
 
+// The trust judgements of one run, from the validation double's journal: the hand-out of its interface ("get <name>",
+// made once the trust check has judged the library) and every file it was asked about ("<flags> <path>"). They
+// become the floor's arguments, in the run's order; `judged` lists the files.
+std::wstring FloorArguments(const std::wstring& validationLibrary, std::vector<std::wstring>& judged) {
+    std::wstring arguments;
+    const HANDLE opened = CreateFileW(kValidationJournal, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) return arguments;
+    std::string bytes(GetFileSize(opened, nullptr), '\0');
+    DWORD read = 0;
+    ReadFile(opened, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+    CloseHandle(opened);
+    std::wstring text(bytes.size(), L'\0');
+    text.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(read),
+                                                        text.data(), static_cast<int>(text.size()))));
+    size_t start = 0;
+    for (size_t end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1) {
+        const std::wstring line = text.substr(start, end - start);
+        const size_t space = line.find(L' ');
+        if (space == std::wstring::npos) continue;
+        if (line.compare(0, space, L"get") == 0) {
+            arguments += L" /sibling \"" + validationLibrary + L"\"";
+        } else {
+            judged.push_back(line.substr(space + 1));
+            arguments += L" \"" + judged.back() + L"\"";
+        }
+    }
+    return arguments;
+}
+
 struct Series {
-    const char* name;
+    std::string name;
     std::vector<double> samples;
     bench::Figures figures;
 };
+
+// One way of starting welkin: the machine it finds, the program, the floor of its trust checks, and both series.
+struct Scenario {
+    const char* name;
+    std::function<bool()> layOut;
+    std::wstring program;
+    std::wstring floorArguments{};
+    std::vector<std::wstring> judged{};
+    Series run{};
+    Series floor{};
+    DWORD runCode = 0;
+    DWORD floorCode = 0;
+};
+
+// Differences are taken within a round, where the runs follow each other: the machine's load changes between
+// rounds more than within one.
+std::vector<double> RoundByRound(const std::vector<double>& minuend, const std::vector<double>& subtrahend) {
+    std::vector<double> differences;
+    for (size_t i = 0; i < minuend.size() && i < subtrahend.size(); ++i)
+        differences.push_back(minuend[i] - subtrahend[i]);
+    return differences;
+}
+
+double MedianMs(const std::vector<double>& samplesNs) { return bench::Summarize(samplesNs).medianNs / 1e6; }
 
 }  // namespace
 
@@ -124,72 +185,80 @@ int main() {
     }
     const std::wstring idle = testsupport::WindowsPathOf(EXIT_WITH_EXE);
     const std::wstring floor = testsupport::WindowsPathOf(TRUST_FLOOR_EXE);
-    const std::wstring floorArguments = L"\"" + testsupport::WindowsPathOf(WELKIN_SIGNED_DIR "/good/jxvvtpa.dll") +
-                                        L"\" \"" + std::wstring(kUtilityFolder) + L"\\QzUtil.dll\"";
-    const std::wstring withLibrary = std::wstring(kUtilityFolder) + L"\\welkin.exe";
+    const std::wstring validationLibrary = testsupport::WindowsPathOf(WELKIN_SIGNED_DIR "/good/jxvvtpa.dll");
     const std::wstring installed = std::wstring(kOobeFolder) + L"\\welkin.exe";
-    const std::wstring withoutLibrary = std::wstring(kBareFolder) + L"\\welkin.exe";
+    const auto again = [] { return true; };
 
     Series empty{"a GUI program that does nothing", {}, {}};
-    Series trustFloor{"the floor: WinVerifyTrust on the validation and the utility library", {}, {}};
-    Series alone{"welkin.exe, one run of the demo sample, no utility library", {}, {}};
-    Series signedLibrary{"welkin.exe, one run of the demo sample, signed QzUtil.dll and validation double", {}, {}};
-    Series firstBoot{"welkin.exe, the whole first boot (every stand-in, commands not waited for)", {}, {}};
-    Series secondStart{"welkin.exe, the steady-state second start", {}, {}};
-    DWORD floorCode = 0, aloneCode = 0, libraryCode = 0, firstBootCode = 0, secondStartCode = 0;
-    for (int round = 0; round < 23; ++round) {
+    Scenario alone{"one run of the demo sample, no utility library", LayOutSample,
+                   std::wstring(kBareFolder) + L"\\welkin.exe"};
+    Scenario withLibrary{"one run of the demo sample, signed QzUtil.dll and validation double", LayOutSample,
+                         std::wstring(kUtilityFolder) + L"\\welkin.exe"};
+    Scenario firstBoot{"the whole first boot (every stand-in, commands not waited for)", LayOutFirstBoot, installed};
+    Scenario secondStart{"the steady-state second start", again, installed};
+    Scenario* const scenarios[] = {&alone, &withLibrary, &firstBoot, &secondStart};
+    for (Scenario* scenario : scenarios) {
+        scenario->run.name = std::string("welkin.exe, ") + scenario->name;
+        scenario->floor.name = "  its floor: WinVerifyTrust of its trust checks";
+    }
+
+    for (int round = 0; round < 44; ++round) {
+        // The first round is the probe: the validation double journals what each run has judged.
+        const bool probe = round == 0;
         DWORD code = 0;
         const double emptyNs = TimeRun(idle, L"", code);
-        const double floorNs = TimeRun(floor, floorArguments, floorCode);
-        if (!LayOutSample()) {
-            std::printf("could not lay out the sample\n");
-            return 1;
+        for (Scenario* scenario : scenarios) {
+            if (!scenario->layOut()) {
+                std::printf("could not lay out the machine for %s\n", scenario->name);
+                return 1;
+            }
+            if (probe) {
+                DeleteFileW(kValidationJournal);
+                RegSetKeyValueW(HKEY_LOCAL_MACHINE, doubles::kValidationDoubleKey, L"Journal", REG_SZ,
+                                kValidationJournal, sizeof kValidationJournal);
+            }
+            const double runNs = TimeRun(scenario->program, L"", scenario->runCode);
+            if (probe) {
+                RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, doubles::kValidationDoubleKey, L"Journal");
+                scenario->floorArguments = FloorArguments(validationLibrary, scenario->judged);
+                continue;
+            }
+            const double floorNs = TimeRun(floor, scenario->floorArguments, scenario->floorCode);
+            if (round < 3) continue;  // warm-up
+            scenario->run.samples.push_back(runNs);
+            scenario->floor.samples.push_back(floorNs);
         }
-        const double aloneNs = TimeRun(withoutLibrary, L"", aloneCode);
-        LayOutSample();
-        const double libraryNs = TimeRun(withLibrary, L"", libraryCode);
-        if (!LayOutFirstBoot()) {
-            std::printf("could not lay out the first boot\n");
-            return 1;
+        if (round >= 3) empty.samples.push_back(emptyNs);
+    }
+
+    empty.figures = bench::Summarize(empty.samples);
+    bench::Report(empty.name, empty.figures);
+    for (Scenario* scenario : scenarios) {
+        for (Series* series : {&scenario->run, &scenario->floor}) {
+            series->figures = bench::Summarize(series->samples);
+            bench::Report(series->name, series->figures);
         }
-        const double firstBootNs = TimeRun(installed, L"", firstBootCode);
-        const double secondStartNs = TimeRun(installed, L"", secondStartCode);
-        if (round < 2) continue;  // warm-up
-        empty.samples.push_back(emptyNs);
-        trustFloor.samples.push_back(floorNs);
-        alone.samples.push_back(aloneNs);
-        signedLibrary.samples.push_back(libraryNs);
-        firstBoot.samples.push_back(firstBootNs);
-        secondStart.samples.push_back(secondStartNs);
+        std::printf("  %zu files judged:", scenario->judged.size());
+        for (const std::wstring& file : scenario->judged) std::printf(" %ls", file.c_str());
+        std::printf("\n  exit codes of the last round: welkin %lu, floor %lu\n", scenario->runCode,
+                    scenario->floorCode);
     }
-    for (Series* series : {&empty, &trustFloor, &alone, &signedLibrary, &firstBoot, &secondStart}) {
-        series->figures = bench::Summarize(series->samples);
-        bench::Report(series->name, series->figures);
-    }
-    std::printf("exit codes of the last round: floor %lu, welkin alone %lu, welkin with the library %lu, first boot "
-                "%lu, second start %lu\n",
-                floorCode, aloneCode, libraryCode, firstBootCode, secondStartCode);
-    const auto againstTheEmptyProgram = [&](const Series& series, const char* target) {
-        bench::ReportValue(std::string(series.name) + " / the program that does nothing (median, target <= " + target +
-                               ")",
-                           series.figures.medianNs / empty.figures.medianNs, "x");
+    const auto againstTheEmptyProgram = [&](const Scenario& scenario, const char* target) {
+        bench::ReportValue(scenario.run.name + " / the program that does nothing (median, target <= " + target + ")",
+                           scenario.run.figures.medianNs / empty.figures.medianNs, "x");
     };
     againstTheEmptyProgram(firstBoot, "3x");
     againstTheEmptyProgram(secondStart, "2x");
-    // Every start checks a signature before it loads a suite library: the floor program pays the platform's share.
-    for (const Series* series : {&firstBoot, &secondStart})
-        bench::ReportValue(std::string(series->name) + " / the floor (median)",
-                           series->figures.medianNs / trustFloor.figures.medianNs, "x");
-    const auto beyondTheFloor = [&](const char* which, double bench::Figures::*figure) {
-        const double floorCost = trustFloor.figures.*figure - empty.figures.*figure;
-        const double libraryCost = signedLibrary.figures.*figure - alone.figures.*figure;
-        std::printf("%s: the floor beyond the empty program %.1f ms, the library beyond welkin alone %.1f ms\n", which,
-                    floorCost / 1e6, libraryCost / 1e6);
-        bench::ReportValue(std::string("the trust check and library calls beyond the floor (") + which +
-                               ", target <= 20 ms)",
-                           (libraryCost - floorCost) / 1e6, "ms");
-    };
-    beyondTheFloor("medians", &bench::Figures::medianNs);
-    beyondTheFloor("minimums", &bench::Figures::minNs);
+    for (const Scenario* scenario : scenarios)
+        bench::ReportValue(std::string("welkin's own cost beyond its floor, ") + scenario->name +
+                               " (median of the rounds)",
+                           MedianMs(RoundByRound(scenario->run.samples, scenario->floor.samples)), "ms");
+    const std::vector<double> libraryCost = RoundByRound(withLibrary.run.samples, alone.run.samples);
+    const std::vector<double> floorCost = RoundByRound(withLibrary.floor.samples, alone.floor.samples);
+    std::printf("medians of the rounds: the floor with the library beyond the floor without it %.1f ms, the library "
+                "beyond welkin alone %.1f ms\n",
+                MedianMs(floorCost), MedianMs(libraryCost));
+    bench::ReportValue("the trust check and library calls beyond the floor (median of the rounds, target <= 20 ms)",
+                       MedianMs(RoundByRound(libraryCost, floorCost)), "ms");
     return 0;
 }
