@@ -82,9 +82,10 @@ std::wstring getOwnModuleFileName() {
 
 std::shared_ptr<Message> createMessage(const std::wstring& name, const std::wstring& sender,
                                        const std::wstring& data) {
-    static const std::wstring ownModule = getOwnModuleFileName();
     std::shared_ptr<Message> message;
     runGuarded([&] {
+        // Made inside the guard: a failure to make it throws here and is tried again by the next call.
+        static const std::wstring ownModule = getOwnModuleFileName();
         message = std::make_shared<Message>(name, sender.empty() ? ownModule : sender, data);
         return MODULE_STATUS_SUCCESS;
     });
