@@ -1,6 +1,7 @@
 #include "clients/messagebus/MessageBusClient.h"
 
 #include <new>
+#include <utility>
 
 #include "clients/messagebus/MessageBusLib.h"
 #include "clients/support/ModuleStatus.h"
@@ -64,13 +65,18 @@ MessageBusClient::~MessageBusClient() {
 }
 
 void MessageBusClient::teardown() {
-    std::lock_guard<std::mutex> guard(subscriptionLock_);
-    for (auto& [alias, set] : subscriptions_) {
-        for (const Subscription& subscription : set.subscriptions) shim_->releaseSubscription(subscription.id);
-        for (const FilterSubscription& subscription : set.filterSubscriptions)
-            shim_->releaseSubscription(subscription.id);
+    std::unordered_map<std::wstring, SubscriptionSet> removed;
+    {
+        std::lock_guard<std::mutex> guard(subscriptionLock_);
+        tearingDown_ = true;
+        removed = std::exchange(subscriptions_, {});
     }
-    subscriptions_.clear();
+    for (const auto& [alias, set] : removed) release(set);
+}
+
+void MessageBusClient::release(const SubscriptionSet& set) {
+    for (const Subscription& subscription : set.subscriptions) shim_->releaseSubscription(subscription.id);
+    for (const FilterSubscription& subscription : set.filterSubscriptions) shim_->releaseSubscription(subscription.id);
 }
 
 uint32_t MessageBusClient::publish(const std::shared_ptr<Message>& message) { return internalPublish(message, false); }
@@ -197,18 +203,30 @@ uint32_t MessageBusClient::replyCallback(uint64_t replyIndex, const std::shared_
     return MODULE_STATUS_SUCCESS;
 }
 
+template <class Record, class Add>
+uint32_t MessageBusClient::addSubscription(const std::wstring& alias, std::list<Record> SubscriptionSet::*records,
+                                           Record record, Add add) {
+    // Held while the bus registers: a delivery may come before the id is stored, and the record is its context.
+    std::lock_guard<std::mutex> guard(subscriptionLock_);
+    if (tearingDown_) return MODULE_STATUS_UNSUCCESSFUL;
+    std::list<Record>& list = subscriptions_[alias].*records;
+    Record& added = list.emplace_back(std::move(record));
+    added.id = add(&added.handler);
+    if (added.id != 0) return MODULE_STATUS_SUCCESS;
+    list.pop_back();
+    return MODULE_STATUS_UNSUCCESSFUL;
+}
+
 uint32_t MessageBusClient::subscribe(const std::wstring& messageName, const std::wstring& alias,
                                      SubscriptionHandler handler) {
-    std::lock_guard<std::mutex> guard(subscriptionLock_);
-    std::list<Subscription>& records = subscriptions_[alias].subscriptions;
-    Subscription& record =
-        records.emplace_back(Subscription{0, messageName, std::make_shared<MessageHandler>(std::move(handler))});
-    record.id = shim_->subscribe(messageName, record.handler.get());
-    if (record.id != 0) return MODULE_STATUS_SUCCESS;
-    LOG_AT(ETWLogging::kSeverityError, L"Failed to subscribe. Alias: %ls Message name: %ls", alias.c_str(),
-           messageName.c_str());
-    records.pop_back();
-    return MODULE_STATUS_UNSUCCESSFUL;
+    const uint32_t status = addSubscription(
+        alias, &SubscriptionSet::subscriptions,
+        Subscription{0, messageName, std::make_shared<MessageHandler>(std::move(handler))},
+        [&](void* context) { return shim_->subscribe(messageName, context); });
+    if (status != MODULE_STATUS_SUCCESS)
+        LOG_AT(ETWLogging::kSeverityError, L"Failed to subscribe. Alias: %ls Message name: %ls", alias.c_str(),
+               messageName.c_str());
+    return status;
 }
 
 uint32_t MessageBusClient::subscribe(const std::wstring& messageName, SubscriptionHandler handler) {
@@ -234,16 +252,14 @@ uint32_t MessageBusClient::subscribeFilter(const std::wstring& namePattern, cons
                namePattern.c_str(), error.what());
         return MODULE_STATUS_INVALID_PARAMETER;
     }
-    std::lock_guard<std::mutex> guard(subscriptionLock_);
-    std::list<FilterSubscription>& records = subscriptions_[alias].filterSubscriptions;
-    FilterSubscription& record = records.emplace_back(FilterSubscription{
-        0, namePattern, std::move(compiled), std::make_shared<MessageHandler>(std::move(handler))});
-    record.id = shim_->subscribeFilter(namePattern, record.handler.get());
-    if (record.id != 0) return MODULE_STATUS_SUCCESS;
-    LOG_AT(ETWLogging::kSeverityError, L"Failed to subscribeFilter. Alias: %ls Message nameRegex: %ls", alias.c_str(),
-           namePattern.c_str());
-    records.pop_back();
-    return MODULE_STATUS_UNSUCCESSFUL;
+    const uint32_t status = addSubscription(
+        alias, &SubscriptionSet::filterSubscriptions,
+        FilterSubscription{0, namePattern, std::move(compiled), std::make_shared<MessageHandler>(std::move(handler))},
+        [&](void* context) { return shim_->subscribeFilter(namePattern, context); });
+    if (status != MODULE_STATUS_SUCCESS)
+        LOG_AT(ETWLogging::kSeverityError, L"Failed to subscribeFilter. Alias: %ls Message nameRegex: %ls",
+               alias.c_str(), namePattern.c_str());
+    return status;
 }
 
 uint32_t MessageBusClient::subscribeFilter(const std::wstring& namePattern, SubscriptionHandler handler) {
@@ -273,16 +289,18 @@ SubscriptionHandler MessageBusClient::sessionFilter(SubscriptionHandler handler)
 }
 
 uint32_t MessageBusClient::unsubscribe(const std::wstring& alias) {
-    std::lock_guard<std::mutex> guard(subscriptionLock_);
+    std::unique_lock<std::mutex> lock(subscriptionLock_);
     const auto found = subscriptions_.find(alias);
     if (found == subscriptions_.end()) {
+        lock.unlock();
         LOG_AT(ETWLogging::kSeverityWarning, L"Subscription not found. Alias: %ls.", alias.c_str());
         return MODULE_STATUS_SUCCESS;
     }
-    for (const Subscription& subscription : found->second.subscriptions) shim_->releaseSubscription(subscription.id);
-    for (const FilterSubscription& subscription : found->second.filterSubscriptions)
-        shim_->releaseSubscription(subscription.id);
+    // The records move out whole, so every context stays where the bus knows it until the release below.
+    const SubscriptionSet removed = std::move(found->second);
     subscriptions_.erase(found);
+    lock.unlock();
+    release(removed);
     return MODULE_STATUS_SUCCESS;
 }
 

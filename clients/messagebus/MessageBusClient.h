@@ -1,8 +1,11 @@
 #pragma once
 // The message-bus client over a MessageBusShim. Replies reach the waiting caller through a promise and future; the
 // subscription table and the pending replies are guarded by two mutexes that are never held together, and the
-// pending lock is never held while the shim is called. Deliveries reach a handler through its address (the
-// subscription record keeps it alive until the shim has released the subscription).
+// pending lock is never held while the shim is called. A delivery's context is the address of its record's shared
+// handler: the record lives until the shim has released the subscription, and the delivery holds a share of the
+// handler until it returns, so a handler may end its own subscription. Subscriptions are released with the table
+// unlocked (the bus waits there for running deliveries, whose handlers may call this client). Once destruction has
+// begun, a new subscription is refused (MODULE_STATUS_UNSUCCESSFUL).
 #include <cstdint>
 #include <future>
 #include <list>
@@ -21,7 +24,7 @@ namespace Orvan {
 struct Subscription {
     uint32_t id = 0;
     std::wstring messageName;
-    std::shared_ptr<MessageHandler> handler;
+    std::shared_ptr<MessageHandler> handler;  // its address is the bus context
 };
 
 struct FilterSubscription {
@@ -96,6 +99,13 @@ private:
                          bool asynchronous, ReplyHandler handler, std::future<std::shared_ptr<Message>>& future);
     static void asyncReplyTask(const std::shared_ptr<std::future<std::shared_ptr<Message>>>& future,
                                const ReplyHandler& handler);
+    // Appends the record under the alias and registers it with the bus through `add` (its context: the record's
+    // handler); the record is gone again when refused.
+    template <class Record, class Add>
+    uint32_t addSubscription(const std::wstring& alias, std::list<Record> SubscriptionSet::*records, Record record,
+                             Add add);
+    // Every subscription of the set, plain ones first; the caller holds no lock.
+    void release(const SubscriptionSet& set);
     // The handler wrapped so that messages of another session are dropped.
     SubscriptionHandler sessionFilter(SubscriptionHandler handler) const;
     void teardown();
@@ -104,6 +114,7 @@ private:
     std::shared_ptr<ProcessAPI> process_;
     std::mutex subscriptionLock_;
     std::unordered_map<std::wstring, SubscriptionSet> subscriptions_;
+    bool tearingDown_ = false;  // under the subscription lock: no new subscription once set
     uint64_t nextReplyIndex_ = 0;
     ReplyFunction replyFunction_;
     std::mutex pendingLock_;

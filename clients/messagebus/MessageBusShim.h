@@ -18,10 +18,11 @@ public:
                              uint64_t timeoutMs, bool alternate) = 0;
     // Once it returns, no reply callback of this shim starts.
     virtual void unregisterReplyCallback() = 0;
-    // context: the address of the subscriber's handler. 0 when refused.
+    // context: the address of the subscriber's shared handler (MessageHandler). 0 when refused.
     virtual uint32_t subscribe(const std::wstring& messageName, void* context) = 0;
     virtual uint32_t subscribeFilter(const std::wstring& namePattern, void* context) = 0;
-    // Once it returns, no delivery of this subscription starts.
+    // Once it returns, no delivery of this subscription starts and none runs on another thread (the bus waits for
+    // them), so the context may go; a delivery on the calling thread is not waited for.
     virtual void releaseSubscription(uint32_t subscriptionId) = 0;
 };
 

@@ -24,7 +24,9 @@ uint32_t onBusDelivery(void* context, const MessageHeader* header, const wchar_t
     return runGuarded([&]() -> uint32_t {
         std::shared_ptr<Message> message = rebuild(header, name, sender, data);
         if (!context) return MODULE_STATUS_INVALID_PARAMETER;
-        return (*static_cast<MessageHandler*>(context))(std::move(message));
+        // A handler that ends its own subscription must not free itself while it runs.
+        const std::shared_ptr<MessageHandler> handler = *static_cast<const std::shared_ptr<MessageHandler>*>(context);
+        return (*handler)(std::move(message));
     });
 }
 

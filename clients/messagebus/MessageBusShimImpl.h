@@ -10,7 +10,8 @@
 
 namespace Orvan {
 
-// What a delivery context points at.
+// A subscriber's handler. A delivery context points at a std::shared_ptr<MessageHandler>, which must stay in place
+// until the subscription is released; each delivery takes a share of the handler for as long as it runs.
 using MessageHandler = std::function<uint32_t(std::shared_ptr<Message>)>;
 // What a reply context points at: (reply index, the reply message or empty, status).
 using ReplyFunction = std::function<uint32_t(uint64_t, const std::shared_ptr<Message>&, uint32_t)>;

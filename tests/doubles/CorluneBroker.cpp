@@ -311,11 +311,13 @@ void Broker::RunTask(std::unique_lock<std::mutex>& lock, Task& task) {
 
 void Broker::WaitForRunning(std::unique_lock<std::mutex>& lock, uintptr_t handle, uint32_t subscription,
                             Orvan::BusReplyCallback reply) {
-    if (t_onWorker) return;
+    // A subscription's release waits for its deliveries on other threads wherever it is called, as a broker does;
+    // the other calls, made on a worker, wait for nothing.
+    if (t_onWorker && subscription == 0) return;
     const auto me = std::this_thread::get_id();
     done_.wait(lock, [&] {
         return std::none_of(running_.begin(), running_.end(), [&](const Running& r) {
-            if (r.thread == me) return false;  // the caller is inside this very callback (sync mode)
+            if (r.thread == me) return false;  // the caller is inside this very callback
             if (subscription != 0) return r.subscription == subscription;
             if (reply != nullptr) return r.handle == handle && r.reply == reply;
             return r.handle == handle;

@@ -2,9 +2,10 @@
 // The process-wide broker behind every handle of the bus double. Worker threads start on the first open and are
 // joined on the last close (never in DllMain). Callbacks run on a worker after the entry has returned, or, in sync
 // mode, inside publish/request on the caller's thread. After unsubscribe, unregisterReplyCallback or close returns,
-// no callback of that subscription, reply callback or handle starts; those calls wait for running ones unless they
-// are made on a worker thread or from inside the callback. Strings and headers handed to a callback are overwritten
-// once it returns.
+// no callback of that subscription, reply callback or handle starts. Unsubscribe waits for the subscription's
+// deliveries running on other threads, also when called on a worker; unregisterReplyCallback and close wait for
+// running callbacks unless they are made on a worker thread. None waits for the callback it is called from.
+// Strings and headers handed to a callback are overwritten once it returns.
 #include <windows.h>
 
 #include <condition_variable>

@@ -97,9 +97,11 @@ protected:
     }
 
     void Configure(const std::wstring& settings) { ASSERT_EQ(0u, configure(settings.c_str())); }
-    std::unique_ptr<Orvan::MessageBusClient> Client(DWORD session = 1) {
-        return std::make_unique<Orvan::MessageBusClient>(std::make_shared<Orvan::MessageBusLib>(library),
-                                                         std::make_shared<FixedSession>(session));
+    std::shared_ptr<Orvan::MessageBusShim> Lib() { return std::make_shared<Orvan::MessageBusLib>(library); }
+    std::unique_ptr<Orvan::MessageBusClient> Client(DWORD session = 1) { return Client(Lib(), session); }
+    // A client over the given shim, which sits on Lib() in its turn.
+    std::unique_ptr<Orvan::MessageBusClient> Client(std::shared_ptr<Orvan::MessageBusShim> shim, DWORD session = 1) {
+        return std::make_unique<Orvan::MessageBusClient>(std::move(shim), std::make_shared<FixedSession>(session));
     }
     void Idle() { ASSERT_EQ(1u, waitIdle(10000)); }
     std::vector<std::string> Journal(const std::string& entry) {

@@ -1,10 +1,14 @@
 // The client against the bus double: a real broker with worker threads, a synchronous mode, name and pattern
 // matching, replies, older headers, sessions and failures. Every test ends with nothing left on the bus.
 #include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <future>
 #include <thread>
 
 #include "clients/support/ModuleStatus.h"
 #include "clients/support/PerfTimer.h"
+#include "foundation/basalt/OwnedHandle.h"
 #include "tests/clients/messagebus/BusDoubleFixture.h"
 
 namespace {
@@ -14,6 +18,45 @@ using orvantest::Collected;
 using Orvan::Message;
 
 constexpr uint64_t kClockStep = 16;
+
+// The bus beneath a client, with an event set as soon as a subscription's release begins.
+class ReleaseWatch : public Orvan::MessageBusShim {
+public:
+    explicit ReleaseWatch(std::shared_ptr<Orvan::MessageBusShim> bus) : bus_(std::move(bus)) {}
+    uint32_t publish(const std::shared_ptr<Message>& message, bool alternate) override {
+        return bus_->publish(message, alternate);
+    }
+    uint32_t request(const std::shared_ptr<Message>& message, uint64_t index, void* context, uint64_t timeoutMs,
+                     bool alternate) override {
+        return bus_->request(message, index, context, timeoutMs, alternate);
+    }
+    void unregisterReplyCallback() override { bus_->unregisterReplyCallback(); }
+    uint32_t subscribe(const std::wstring& name, void* context) override { return bus_->subscribe(name, context); }
+    uint32_t subscribeFilter(const std::wstring& pattern, void* context) override {
+        return bus_->subscribeFilter(pattern, context);
+    }
+    void releaseSubscription(uint32_t id) override {
+        SetEvent(releasing.Get());
+        bus_->releaseSubscription(id);
+    }
+
+    const Basalt::KernelHandle releasing{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+
+private:
+    std::shared_ptr<Orvan::MessageBusShim> bus_;
+};
+
+// What another thread finishes. Threads caught in a deadlock hold locks that nothing can take back: a wait that runs
+// out reports it and ends the program, so a hang shows as a failed run instead of a stuck one.
+template <class T>
+T Await(std::future<T>& outcome, const char* what) {
+    if (outcome.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        ADD_FAILURE() << what << " did not finish: a deadlock";
+        std::fflush(stdout);
+        TerminateProcess(GetCurrentProcess(), 1);
+    }
+    return outcome.get();
+}
 
 TEST_F(BusDoubleTest, WorkersRunFromTheFirstOpenToTheLastClose) {
     EXPECT_EQ(0u, workers());
@@ -218,6 +261,111 @@ TEST_F(BusDoubleTest, DestroyingTheClientWaitsForARunningDelivery) {
     ASSERT_EQ(0u, publisher->publish(Orvan::createMessage(L"Slow", L"me", L"")));
     Idle();
     EXPECT_EQ(1u, Journal("deliver").size());
+}
+
+TEST_F(BusDoubleTest, AHandlerThatCallsTheClientWhileItsSubscriptionIsReleasedFinishes) {
+    enum class Owner { Unsubscribes, Destroys, UnsubscribesInAnotherDelivery };
+    enum class Call { Subscribe, SubscribeFilter, Unsubscribe };
+    const struct {
+        Owner owner;
+        Call call;
+        uint32_t result;  // of the handler's call
+    } cases[] = {
+        {Owner::Unsubscribes, Call::Subscribe, 0},
+        {Owner::Unsubscribes, Call::SubscribeFilter, 0},
+        {Owner::Unsubscribes, Call::Unsubscribe, 0},
+        {Owner::Destroys, Call::Subscribe, 0x80000002},  // the client is going: refused
+        {Owner::Destroys, Call::SubscribeFilter, 0x80000002},
+        {Owner::Destroys, Call::Unsubscribe, 0},
+        {Owner::UnsubscribesInAnotherDelivery, Call::Subscribe, 0},
+        {Owner::UnsubscribesInAnotherDelivery, Call::SubscribeFilter, 0},
+        {Owner::UnsubscribesInAnotherDelivery, Call::Unsubscribe, 0},
+    };
+    const auto ignore = [](std::shared_ptr<Message>) { return 0u; };
+    for (const auto& c : cases) {
+        const auto watch = std::make_shared<ReleaseWatch>(Lib());
+        auto client = Client(watch);
+        Orvan::MessageBus* const bus = client.get();
+        std::promise<void> entered;
+        std::promise<uint32_t> called;
+        std::promise<bool> ownerDone;  // whether the handler had returned by then
+        std::atomic<bool> returned{false};
+        auto enteredFuture = entered.get_future();
+        auto calledFuture = called.get_future();
+        auto ownerFuture = ownerDone.get_future();
+        ASSERT_EQ(0u, client->subscribe(L"Busy", L"busy", [&](std::shared_ptr<Message>) {
+            entered.set_value();
+            WaitForSingleObject(watch->releasing.Get(), 10000);
+            called.set_value(c.call == Call::Subscribe         ? bus->subscribe(L"Later", ignore)
+                             : c.call == Call::SubscribeFilter ? bus->subscribeFilter(L"^Later$", ignore)
+                                                               : bus->unsubscribe(L"busy"));
+            returned = true;
+            return 0u;
+        }));
+        ASSERT_EQ(0u, client->subscribe(L"Trigger", [&](std::shared_ptr<Message>) {
+            bus->unsubscribe(L"busy");
+            ownerDone.set_value(returned.load());
+            return 0u;
+        }));
+        ASSERT_EQ(0u, client->publish(Orvan::createMessage(L"Busy", L"me", L"")));
+        Await(enteredFuture, "the delivery");
+        std::thread owner;
+        if (c.owner == Owner::UnsubscribesInAnotherDelivery) {
+            ASSERT_EQ(0u, client->publish(Orvan::createMessage(L"Trigger", L"me", L"")));
+        } else {
+            owner = std::thread([&] {
+                if (c.owner == Owner::Unsubscribes)
+                    bus->unsubscribe(L"busy");
+                else
+                    client.reset();
+                ownerDone.set_value(returned.load());
+            });
+        }
+        // The release waited for the running delivery, and its handler's call went through meanwhile.
+        EXPECT_TRUE(Await(ownerFuture, "the owner's release")) << static_cast<int>(c.owner);
+        EXPECT_EQ(c.result, Await(calledFuture, "the handler's call"))
+            << static_cast<int>(c.owner) << " " << static_cast<int>(c.call);
+        if (owner.joinable()) owner.join();
+        client.reset();
+        Idle();
+        EXPECT_EQ(0u, subscriptions());
+    }
+}
+
+TEST_F(BusDoubleTest, AHandlerThatEndsItsOwnSubscriptionLivesUntilItReturns) {
+    struct Probe {
+        Orvan::MessageBus* bus = nullptr;
+        std::atomic<bool> sentinelGone{false};
+        std::promise<bool> aliveAfterUnsubscribe;
+    };
+    struct Sentinel {
+        explicit Sentinel(Probe* watcher) : probe(watcher) {}
+        ~Sentinel() { probe->sentinelGone = true; }
+        Probe* probe;
+    };
+    for (const wchar_t* mode : {L"mode=async", L"mode=sync"}) {
+        Configure(mode);
+        auto client = Client();
+        Probe probe;
+        probe.bus = client.get();
+        auto alive = probe.aliveAfterUnsubscribe.get_future();
+        auto sentinel = std::make_shared<Sentinel>(&probe);
+        auto handler = [sentinel = std::move(sentinel), &probe](std::shared_ptr<Message>) {
+            Probe* const own = &probe;  // kept on the stack: nothing of the handler is read after unsubscribe
+            own->bus->unsubscribe(L"once");
+            own->aliveAfterUnsubscribe.set_value(!own->sentinelGone.load());
+            return 0u;
+        };
+        ASSERT_EQ(0u, client->subscribe(L"Once", L"once", std::move(handler)));
+        ASSERT_EQ(0u, client->publish(Orvan::createMessage(L"Once", L"me", L"")));
+        EXPECT_TRUE(Await(alive, "the handler")) << mode;
+        Idle();
+        EXPECT_TRUE(probe.sentinelGone.load()) << mode;  // freed once it returned
+        ASSERT_EQ(0u, client->publish(Orvan::createMessage(L"Once", L"me", L"")));
+        Idle();
+        EXPECT_EQ(0u, subscriptions()) << mode;
+    }
+    EXPECT_EQ(2u, Journal("deliver").size());
 }
 
 TEST_F(BusDoubleTest, LibraryFailuresThrowAndLeaveNothingOpen) {

@@ -253,10 +253,10 @@ TEST(BusCallbackTest, ReplyCallbackHandsOverStatusAndMessage) {
 
 TEST(BusCallbackTest, DeliveryUpgradesOlderHeadersAndContainsHandlerExceptions) {
     std::shared_ptr<Orvan::Message> delivered;
-    Orvan::MessageHandler handler = [&](std::shared_ptr<Orvan::Message> message) {
+    auto handler = std::make_shared<Orvan::MessageHandler>([&](std::shared_ptr<Orvan::Message> message) {
         delivered = std::move(message);
         return 3u;
-    };
+    });
     BYTE older[100] = {};
     MessageHeader fields{};
     fields.version = 1;
@@ -268,7 +268,8 @@ TEST(BusCallbackTest, DeliveryUpgradesOlderHeadersAndContainsHandlerExceptions) 
     EXPECT_EQ(128u, delivered->getHeader()->totalSize);
     EXPECT_EQ(L"d", delivered->getData());
 
-    Orvan::MessageHandler throwing = [](std::shared_ptr<Orvan::Message>) -> uint32_t { throw std::bad_alloc(); };
+    auto throwing = std::make_shared<Orvan::MessageHandler>(
+        [](std::shared_ptr<Orvan::Message>) -> uint32_t { throw std::bad_alloc(); });
     EXPECT_EQ(0x8000000Fu, Orvan::onBusDelivery(&throwing, &Orvan::kDefaultMessageHeader, L"n", L"s", L"d"));
 }
 

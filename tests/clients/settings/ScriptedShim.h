@@ -92,9 +92,8 @@ public:
             const bool matches =
                 s.filter ? std::regex_search(name, std::wregex(s.nameOrPattern)) : s.nameOrPattern == name;
             if (!matches) continue;
-            auto& handler = *static_cast<Orvan::MessageHandler*>(s.context);
-            statuses.push_back(
-                Orvan::runGuarded([&] { return handler(Orvan::createMessage(name, L"SettingsManager", data)); }));
+            statuses.push_back(Orvan::onBusDelivery(s.context, &Orvan::kDefaultMessageHeader, name.c_str(),
+                                                    L"SettingsManager", data.c_str()));
         }
         return statuses;
     }
