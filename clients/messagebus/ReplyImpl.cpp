@@ -1,5 +1,6 @@
 #include <chrono>
 #include <limits>
+#include <thread>
 
 #include "clients/messagebus/Reply.h"
 #include "clients/support/PerfTimer.h"
@@ -14,6 +15,18 @@ constexpr uint64_t kDeadlineMarginMs = 1000;
 // a + b, held at the largest value instead of wrapping round.
 uint64_t saturatingAdd(uint64_t a, uint64_t b) {
     return b > std::numeric_limits<uint64_t>::max() - a ? std::numeric_limits<uint64_t>::max() : a + b;
+}
+
+// A blocked wait on a future costs several kernel round trips here (the future's mutex and condition variable, the
+// waker holding the mutex while it wakes the waiter): more than a local bus takes to answer. A reply about to arrive
+// is polled for first, for a bounded time, the processor yielded between polls.
+constexpr std::chrono::microseconds kPollingTime{500};
+
+void pollBriefly(const std::future<std::shared_ptr<Message>>& future) {
+    const auto until = std::chrono::steady_clock::now() + kPollingTime;
+    while (future.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready &&
+           std::chrono::steady_clock::now() < until)
+        std::this_thread::yield();
 }
 
 std::future_status waitOn(std::future<std::shared_ptr<Message>>& future, uint64_t milliseconds) {
@@ -41,6 +54,7 @@ uint32_t ReplyImpl::getReplyMessage() {
         LOG_AT(ETWLogging::kSeverityError, L"Reply future is in an invalid state. Returning.");
         return kInvalid;
     }
+    pollBriefly(future_);
     while (future_.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) {
         const uint64_t now = internal::unbiasedMilliseconds();
         if (now > deadline_) {
