@@ -194,7 +194,9 @@ TEST_F(BusDoubleTest, ReplyOutcomes) {
         std::shared_ptr<Orvan::Reply> reply;
         EXPECT_EQ(c.requestStatus, client->request(Orvan::createMessage(L"Echo", L"me", L""), reply, c.timeout))
             << c.settings;
-        if (c.requestStatus == 0) EXPECT_EQ(c.replyStatus, reply->wait()) << c.settings;
+        if (c.requestStatus == 0) {
+            EXPECT_EQ(c.replyStatus, reply->wait()) << c.settings;
+        }
         Idle();
     }
 }

@@ -44,7 +44,9 @@ TEST(MessageAllocationTest, EveryFailingAllocationGivesAnEmptyResultAndTheCacheI
         }
         t_allocationsBeforeFailure = -1;
         EXPECT_FALSE(threw) << allowed;
-        if (message) EXPECT_EQ(Orvan::getOwnModuleFileName(), message->getSender()) << allowed;
+        if (message) {
+            EXPECT_EQ(Orvan::getOwnModuleFileName(), message->getSender()) << allowed;
+        }
     }
     const auto message = Orvan::createMessage(name, noSender, data);
     ASSERT_TRUE(message);
