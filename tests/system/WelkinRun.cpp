@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include <cstdio>
 #include <sstream>
 
 #include "foundation/basalt/IniReader.h"
@@ -108,6 +109,12 @@ void WelkinRun::InstallTelemetryService(const std::map<std::wstring, std::wstrin
 }
 
 void WelkinRun::TearDown() {
+    // A failed case shows what its runs left: every double's calls in order, and welkin's log when one was written.
+    if (HasFailure()) {
+        std::printf("road journal:\n%s\nwelkin's log:\n%ls\n", testsupport::TempFolder::ReadAll(roadJournal_).c_str(),
+                    LogText().c_str());
+        std::fflush(stdout);
+    }
     for (const wchar_t* key : {L"Software\\Torvex", L"Software\\Wow6432Node\\Torvex"})
         ScratchRegistry::Wipe(HKEY_LOCAL_MACHINE, key, RegView::Wow64);
     ScratchRegistry::Wipe(HKEY_LOCAL_MACHINE, kUninstallKVR, RegView::Wow32);
