@@ -11,6 +11,7 @@
 #include "foundation/basalt/Format.h"
 #include "foundation/basalt/OwnedHandle.h"
 #include "foundation/basalt/ProcAddress.h"
+#include "foundation/basalt/RegKey.h"
 #include "foundation/trust/ModuleTrust.h"
 
 HMODULE TrustedLoadLibraryEx(const wchar_t* path, DWORD flags) {
@@ -62,17 +63,13 @@ HRESULT GetTrustedFactory(REFCLSID clsid, DWORD context, FactoryRef& factory) {
 DWORD VerifyRegisteredInprocServer(REFCLSID clsid) {
     wchar_t text[40] = {};
     if (!StringFromGUID2(clsid, text, 40)) return ERROR_INVALID_PARAMETER;
-    const std::wstring key = std::wstring(L"CLSID\\") + text + L"\\InprocServer32";
-    const DWORD kinds = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
-    DWORD size = 0;
-    LSTATUS status = RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, kinds, nullptr, nullptr, &size);
+    const std::wstring server = std::wstring(L"CLSID\\") + text + L"\\InprocServer32";
+    Basalt::CRegKey key;
+    LONG status = key.Open(HKEY_CLASSES_ROOT, server.c_str(), KEY_READ);
+    std::wstring stored;
+    if (status == ERROR_SUCCESS) status = key.QueryStringValue(nullptr, stored);
     if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
     if (status != ERROR_SUCCESS) return ERROR_ACCESS_DENIED;
-    std::wstring stored(size / sizeof(wchar_t) + 1, L'\0');
-    size = static_cast<DWORD>(stored.size() * sizeof(wchar_t));
-    status = RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, kinds, nullptr, stored.data(), &size);
-    if (status != ERROR_SUCCESS) return ERROR_ACCESS_DENIED;
-    stored.resize(wcslen(stored.c_str()));
     // COM expands environment strings in the registered path; the file it would load is the one judged.
     const DWORD length = ExpandEnvironmentStringsW(stored.c_str(), nullptr, 0);
     if (length == 0) return ERROR_ACCESS_DENIED;
