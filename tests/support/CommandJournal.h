@@ -18,4 +18,8 @@ std::vector<std::string> ReadJournalLines(const std::wstring& journalPath);
 
 std::vector<CommandStart> ReadCommandStarts(const std::wstring& journalPath);
 
+// ASCII text in the journals' narrow form (each character cut to its low byte), to compare with journal lines and to
+// name a case in a message.
+inline std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
 }  // namespace testsupport

@@ -39,7 +39,7 @@ constexpr wchar_t kWelkinVersionKey[] = L"Software\\Wine\\AppDefaults\\welkin.ex
 constexpr wchar_t kNow[] = L" --exit 0 /now";
 constexpr wchar_t kNext[] = L" --exit 0 /next";
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+using testsupport::Narrow;
 
 using RawValues = std::map<std::wstring, std::vector<BYTE>>;
 

@@ -22,7 +22,7 @@ using ::testing::Contains;
 constexpr DWORD kEFail = 0x80004005;
 constexpr DWORD kTimeout = 1460;
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+using testsupport::Narrow;
 
 // The text of "name":"..." in a flat JSON object; empty when absent.
 std::string JsonText(const std::string& json, const std::string& name) {

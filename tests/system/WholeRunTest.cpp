@@ -8,7 +8,7 @@
 namespace systemtest {
 namespace {
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+using testsupport::Narrow;
 
 constexpr DWORD kEFail = 0x80004005;
 constexpr DWORD kAnotherInstance = 259;

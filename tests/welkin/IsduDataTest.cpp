@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "foundation/basalt/RegValueCodec.h"
+#include "tests/support/CommandJournal.h"
 #include "tests/support/ScrambledRecord.h"
 #include "tests/support/ScratchRegistry.h"
 #include "welkin/IsduData.h"
@@ -14,7 +15,7 @@ namespace {
 using testsupport::RegView;
 using testsupport::ScratchRegistry;
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+using testsupport::Narrow;
 
 TEST(ReplaceTokens, EveryOccurrenceInPairOrder) {
     struct Case {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/CommandJournal.h"
 #include "tests/support/ScrambledRecord.h"
 #include "tests/support/ScratchRegistry.h"
 #include "welkin/welkinmodule.h"
@@ -18,7 +19,7 @@ using testsupport::ScratchRegistry;
 constexpr wchar_t kCommandKey[] = L"Software\\Torvex\\Halvard\\Oem\\Manage\\UserMode\\cmd";
 constexpr wchar_t kBuildKey[] = L"software\\torvex\\Halvard\\oeminfo\\B-17";
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+using testsupport::Narrow;
 
 class OemInfo : public ::testing::Test {
 protected:

@@ -29,7 +29,7 @@ constexpr wchar_t kHalvardOem[] = L"Software\\Torvex\\Halvard\\Oem";
 // waited for sees the code.
 constexpr wchar_t kArguments[] = L"--exit 2 /ran";
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+using testsupport::Narrow;
 
 enum class Form {
     Record,
