@@ -14,8 +14,7 @@ namespace Orvan {
 class MessageBusLib : public MessageBusShim {
 public:
     // No library: "Corlune.dll" searched in "$(App.Folder)" then "$(Fenwick.InstallDir)" (only when the registry
-    // names that folder). No shim: a
-    // MessageBusShimImpl over the handle and the table.
+    // names that folder). No shim: a MessageBusShimImpl over the handle and the table.
     explicit MessageBusLib(std::shared_ptr<SharedLibrary> library = nullptr,
                            std::shared_ptr<MessageBusShim> shim = nullptr);
     ~MessageBusLib() override;
