@@ -15,7 +15,7 @@ wine_environment
 prefix=$(clone_prefix "$build/wine/template" "$build/wine/demo")
 trap 'end_prefix "$prefix"' EXIT
 export WINEPREFIX="$prefix"
-win() { wine "$@" 2>/dev/null | tr -d '\r'; }
+win() { wine_start wine "$@" 2>/dev/null | tr -d '\r'; }
 winpath() { echo "Z:${1//\//\\}"; }
 
 # welkin lives where the suite installs it, with the signed utility and bus libraries beside it; the language

@@ -6,8 +6,9 @@ prefix="$1"
 if [ -f "$prefix/.complete" ]; then exit 0; fi
 rm -rf "$prefix"
 mkdir -p "$(dirname "$prefix")"
+. "$(dirname "${BASH_SOURCE[0]}")/wine-prefix.sh"
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wineboot -i >/dev/null 2>&1 || true
+wine_start wineboot -i >/dev/null 2>&1 || true
 wineserver -w
 [ -f "$prefix/system.reg" ] || { echo "make-wine-prefix.sh: wineboot did not create $prefix" >&2; exit 1; }
 touch "$prefix/.complete"

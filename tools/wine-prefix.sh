@@ -7,6 +7,14 @@ wine_environment() {
   export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 }
 
+# wine_start <program> [arguments...]: starts a Wine program (wine, wineboot) with address randomisation off, which
+# every Wine process it starts inherits. This Wine has no preloader to reserve its fixed addresses, so the kernel
+# may place the loader's heap over the shared user data at 0x7ffe0000, and then the process dies before it runs
+# (about one start in 6,000; its parent sees CreateProcessW fail with 1359). Not exec'd: callers' traps still run.
+wine_start() {
+  setarch "$(uname -m)" -R "$@"
+}
+
 # clone_prefix <template> <parent folder>: prints the new clone's path.
 clone_prefix() {
   local template="$1" parent="$2" clone f

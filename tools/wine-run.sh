@@ -24,4 +24,4 @@ if [ -n "${WELKIN_WINE_TEMPLATE:-}" ]; then
   export WINEPREFIX="$clone"
 fi
 
-wine "$@"
+wine_start wine "$@"
