@@ -1,5 +1,6 @@
 #include "welkin/TrustedModule.h"
 
+#include "foundation/basalt/FileHelpers.h"
 #include "foundation/trust/ModuleTrust.h"
 
 namespace {
@@ -11,6 +12,9 @@ constexpr DWORD kUnhandledException = 574;  // ERROR_UNHANDLED_EXCEPTION
 DWORD LoadTrustedModule(const std::wstring& path, const std::function<HMODULE(const wchar_t*)>& load,
                         HMODULE& module) {
     module = nullptr;
+    // A relative path is judged against the current folder but loaded through the search path, and matched by name
+    // against any loaded module: the file judged must be the file loaded.
+    if (!Basalt::IsAbsolutePath(path)) return ERROR_BAD_PATHNAME;
     if (GetModuleHandleExW(0, path.c_str(), &module)) return ERROR_SUCCESS;
     module = nullptr;
     DWORD trust = ERROR_ACCESS_DENIED;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "foundation/basalt/CodePageText.h"
+#include "foundation/basalt/FileHelpers.h"
 #include "foundation/basalt/FindHandle.h"
 #include "foundation/basalt/Format.h"
 #include "foundation/basalt/OwnedHandle.h"
@@ -557,9 +558,11 @@ void CwelkinModule::RunLanguageSelector(LanguageSelectorSystem& system) {
         return;
     }
 
-    // Without a Common Files folder the path would name the current drive's root, where any user may make folders.
+    // Without a Common Files folder the path would name the current drive's root, where any user may make folders;
+    // with a relative one, a folder under the current one or anywhere on the search path.
     const std::wstring selector = system.ShellFolderWith(CSIDL_PROGRAM_FILES_COMMON, L"\\Torvex\\Platform\\Pomvek.dll");
-    if (const Basalt::LoadedModule library(selector.empty() ? nullptr : system.LoadLibraryW(selector.c_str()));
+    if (const Basalt::LoadedModule library(Basalt::IsAbsolutePath(selector) ? system.LoadLibraryW(selector.c_str())
+                                                                            : nullptr);
         library) {
         if (auto getLcid = Basalt::GetProcAddressAs<PomvekGetLcidFn>(library.Get(), "GetLCID")) {
             const DWORD code = getLcid(&lcid);

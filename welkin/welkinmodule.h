@@ -107,7 +107,8 @@ public:
     // The first-run steps, run once while OOBE is not done; each failure is logged and the run goes on.
     // The language step: the anti-theft map, the language selector and the OEM map ini give lcid, language code,
     // build key, terms and partner values, written per family to the suite's keys (plain, or as records under the
-    // build-key keys). The language selector is loaded only from a Common Files folder the shell knows.
+    // build-key keys). The language selector is loaded only from a Common Files folder the shell knows that is an
+    // absolute path.
     void RunLanguageSelector();
     void RunLanguageSelector(LanguageSelectorSystem& system);
     // Re-reads the lcid text from the KVR substitute key (plain or a record, as stored) and looks its language code

@@ -429,7 +429,11 @@ TEST_F(LanguageStepTest, TheSelectorIsLoadedOnlyFromAKnownCommonFilesFolder) {
     const struct {
         const wchar_t* commonFiles;  // empty: the shell has none
         std::vector<std::wstring> loaded;
-    } cases[] = {{L"", {}}, {L"C:\\Common", {L"C:\\Common\\Torvex\\Platform\\Pomvek.dll"}}};
+    } cases[] = {{L"", {}},
+                 // Relative to the current folder, or to the current folder of drive C: never loaded.
+                 {L"Common", {}},
+                 {L"C:Common", {}},
+                 {L"C:\\Common", {L"C:\\Common\\Torvex\\Platform\\Pomvek.dll"}}};
     for (const auto& c : cases) {
         journal.entries.clear();
         SelectorPlaces system(c.commonFiles);

@@ -169,6 +169,30 @@ TEST_F(QzUtilBindingTest, LoadModuleFromFolderCodes) {
     EXPECT_EQ(IdentityOf(util), kMain);
 }
 
+TEST_F(QzUtilBindingTest, AFolderThatIsNotAbsoluteIsNeitherJudgedNorLoaded) {
+    // A signed library under the current folder, where a relative folder would find it.
+    Place(SignedBuild(kOther), scratch_.File(L"relative_folder"));
+    Place(SignedBuild(kPartial), platform_);
+    wchar_t previous[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(scratch_.Path().c_str()));
+    for (const wchar_t* folder : {L"relative_folder", L".\\relative_folder"}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(folder)));
+        validation_.ClearJournal();
+        CQzUtil direct;
+        EXPECT_EQ(LoadModuleFromFolder(direct, folder), static_cast<DWORD>(ERROR_BAD_PATHNAME));
+        EXPECT_EQ(direct.library, nullptr);
+        // As the recorded folder: passed over for the platform folder.
+        SetInstallDir(folder);
+        CQzUtil util;
+        ASSERT_EQ(util.Load(), 0u);
+        EXPECT_EQ(IdentityOf(util), kPartial);
+        for (const std::wstring& line : validation_.Journal())
+            EXPECT_EQ(line.find(L"relative_folder"), std::wstring::npos) << testing::PrintToString(line);
+    }
+    SetCurrentDirectoryW(previous);
+}
+
 TEST_F(QzUtilBindingTest, SecondLoadTakesOneMoreReference) {
     const std::wstring path = Place(SignedBuild(kMain), platform_) + L"\\QzUtil.dll";
     {

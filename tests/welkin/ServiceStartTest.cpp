@@ -161,6 +161,22 @@ TEST_F(ServiceStartTest, FolderValueMustBeAStringThatLeavesRoomForTheName) {
     EXPECT_TRUE(ManagerCalls().empty());
 }
 
+TEST_F(ServiceStartTest, AFolderThatIsNotAbsoluteIsNeitherJudgedNorLoaded) {
+    // The signed library under the current folder, where the relative folder value would find it.
+    const std::wstring folder = PlaceLibrary(trusttest::SignedFile(L"good", L"RVXAAPI"));
+    const std::wstring relative = folder.substr(folder.find_last_of(L'\\') + 1);
+    wchar_t previous[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(scratch_.Path().c_str()));
+    validation_.ClearJournal();
+    EnableHost(relative);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_PATHNAME), CQzStartServices(scm_).StartAllRVXAOobeServices());
+    EXPECT_TRUE(Logged(L"Failed to call sm.CreateObject: lRet = 161"));
+    EXPECT_TRUE(ManagerCalls().empty());
+    EXPECT_TRUE(validation_.Journal().empty()) << "nothing was judged";
+    SetCurrentDirectoryW(previous);
+}
+
 TEST_F(ServiceStartTest, LibraryAlreadyLoadedFromThatPathIsUsedAsItIs) {
     // Loaded by the process before (here: by the test, without any check); it is not judged again.
     const std::wstring folder = PlaceLibrary(trusttest::UnsignedFile(L"RVXAAPI"));
