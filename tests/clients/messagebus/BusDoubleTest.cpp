@@ -266,6 +266,7 @@ TEST_F(BusDoubleTest, DestroyingTheClientWaitsForARunningDelivery) {
 }
 
 TEST_F(BusDoubleTest, AHandlerThatCallsTheClientWhileItsSubscriptionIsReleasedFinishes) {
+    constexpr DWORD kHandlerGraceMs = 500;
     enum class Owner { Unsubscribes, Destroys, UnsubscribesInAnotherDelivery };
     enum class Call { Subscribe, SubscribeFilter, Unsubscribe };
     const struct {
@@ -292,6 +293,15 @@ TEST_F(BusDoubleTest, AHandlerThatCallsTheClientWhileItsSubscriptionIsReleasedFi
         std::promise<uint32_t> called;
         std::promise<bool> ownerDone;  // whether the handler had returned by then
         std::atomic<bool> returned{false};
+        // Set once the owner has seen whether the handler had returned: until then the handler stays in its
+        // delivery (for a grace time that a release which waits for it runs out), so a release that does not wait
+        // is seen returning first every time.
+        const Basalt::KernelHandle ownerLooked(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        const auto ownerReturns = [&] {
+            const bool handlerReturned = returned.load();
+            SetEvent(ownerLooked.Get());
+            ownerDone.set_value(handlerReturned);
+        };
         auto enteredFuture = entered.get_future();
         auto calledFuture = called.get_future();
         auto ownerFuture = ownerDone.get_future();
@@ -301,12 +311,13 @@ TEST_F(BusDoubleTest, AHandlerThatCallsTheClientWhileItsSubscriptionIsReleasedFi
             called.set_value(c.call == Call::Subscribe         ? bus->subscribe(L"Later", ignore)
                              : c.call == Call::SubscribeFilter ? bus->subscribeFilter(L"^Later$", ignore)
                                                                : bus->unsubscribe(L"busy"));
+            WaitForSingleObject(ownerLooked.Get(), kHandlerGraceMs);
             returned = true;
             return 0u;
         }));
         ASSERT_EQ(0u, client->subscribe(L"Trigger", [&](std::shared_ptr<Message>) {
             bus->unsubscribe(L"busy");
-            ownerDone.set_value(returned.load());
+            ownerReturns();
             return 0u;
         }));
         ASSERT_EQ(0u, client->publish(Orvan::createMessage(L"Busy", L"me", L"")));
@@ -320,7 +331,7 @@ TEST_F(BusDoubleTest, AHandlerThatCallsTheClientWhileItsSubscriptionIsReleasedFi
                     bus->unsubscribe(L"busy");
                 else
                     client.reset();
-                ownerDone.set_value(returned.load());
+                ownerReturns();
             });
         }
         // The release waited for the running delivery, and its handler's call went through meanwhile.
