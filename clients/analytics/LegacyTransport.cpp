@@ -31,13 +31,21 @@ CLegacyTransport::CLegacyTransport(const CLSID& clsid, std::unique_ptr<IFormatte
 HRESULT CLegacyTransport::createInstance(ITelemetryService** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
+    ComServerJudgement judgement;
     HRESULT hr = TrustedCoCreateInstance(clsid_, nullptr, kTelemetryServiceContext, kTelemetryServiceIid,
-                                         reinterpret_cast<void**>(out), TRUE);
+                                         reinterpret_cast<void**>(out), TRUE, judgement);
     // A refused server gets no object by any other road. Plain creation is only for what the trusted path cannot
     // judge: a class without an in-process server, one not registered, a factory without the trusted interfaces.
-    if (!*out && hr != E_ACCESSDENIED)
-        hr = CoCreateInstance(clsid_, nullptr, kTelemetryServiceContext, kTelemetryServiceIid,
-                              reinterpret_cast<void**>(out));
+    if (*out || hr == E_ACCESSDENIED) return hr;
+    hr = CoCreateInstance(clsid_, nullptr, kTelemetryServiceContext, kTelemetryServiceIid,
+                          reinterpret_cast<void**>(out));
+    // COM may have reached the object by a road the judgement above did not know: its code is judged before it is
+    // given anything.
+    if (*out && judgement.JudgeObject(*out) != 0) {
+        (*out)->Release();
+        *out = nullptr;
+        hr = E_ACCESSDENIED;
+    }
     return hr;
 }
 

@@ -2,10 +2,12 @@
 // The transport to the suite's telemetry service: the record as JSON text, passed to a COM object of the service.
 // Each initialize and send initialises COM (multithreaded) on the calling thread for the length of the call,
 // creates a new instance and releases everything before returning. The instance is made through the trusted
-// factory path (the registered in-process server and the module that implements the class factory must pass the
-// module trust check). Only when that path fails without refusing (no in-process server, class not registered, no
-// trusted factory interface) is plain CoCreateInstance tried; after a refusal (E_ACCESSDENIED) no instance is made,
-// so initialize answers false. send answers false on any failure, exceptions included; nothing escapes.
+// factory path (every module COM may load for the class, and the module that implements the class factory, must
+// pass the module trust check). Only when that path fails without refusing (no in-process server, class not
+// registered, no trusted factory interface) is plain CoCreateInstance tried, and the object it gives is kept only
+// when the module holding its code is trusted (ComServerJudgement::JudgeObject). After a refusal (E_ACCESSDENIED) no
+// instance is kept, so initialize answers false. send answers false on any failure, exceptions included; nothing
+// escapes.
 #include <windows.h>
 
 #include <memory>

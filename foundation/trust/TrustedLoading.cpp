@@ -11,7 +11,6 @@
 #include "foundation/basalt/Format.h"
 #include "foundation/basalt/OwnedHandle.h"
 #include "foundation/basalt/ProcAddress.h"
-#include "foundation/basalt/RegKey.h"
 #include "foundation/trust/ModuleTrust.h"
 
 HMODULE TrustedLoadLibraryEx(const wchar_t* path, DWORD flags) {
@@ -57,42 +56,20 @@ HRESULT GetTrustedFactory(REFCLSID clsid, DWORD context, FactoryRef& factory) {
     return hr;
 }
 
-// The in-process server registered for the class, judged before COM loads it: once loaded, its DllMain and
-// DllGetClassObject have already run in this process. 0 when it passes or when none is registered; a registration
-// that cannot be read, or names no absolute path, is refused.
-DWORD VerifyRegisteredInprocServer(REFCLSID clsid) {
-    wchar_t text[40] = {};
-    if (!StringFromGUID2(clsid, text, 40)) return ERROR_INVALID_PARAMETER;
-    const std::wstring server = std::wstring(L"CLSID\\") + text + L"\\InprocServer32";
-    Basalt::CRegKey key;
-    LONG status = key.Open(HKEY_CLASSES_ROOT, server.c_str(), KEY_READ);
-    std::wstring stored;
-    if (status == ERROR_SUCCESS) status = key.QueryStringValue(nullptr, stored);
-    if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
-    if (status != ERROR_SUCCESS) return ERROR_ACCESS_DENIED;
-    // COM expands environment strings in the registered path; the file it would load is the one judged.
-    const DWORD length = ExpandEnvironmentStringsW(stored.c_str(), nullptr, 0);
-    if (length == 0) return ERROR_ACCESS_DENIED;
-    std::wstring path(length, L'\0');
-    if (ExpandEnvironmentStringsW(stored.c_str(), path.data(), length) != length) return ERROR_ACCESS_DENIED;
-    path.resize(length - 1);
-    if (!Basalt::IsAbsolutePath(path)) return ERROR_ACCESS_DENIED;
-    return VerifyModuleTrust(path.c_str());
-}
-
 }  // namespace
 
 HRESULT TrustedCoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid, void** out,
                                 BOOL checkModule) {
+    ComServerJudgement judgement;
+    return TrustedCoCreateInstance(clsid, outer, context, iid, out, checkModule, judgement);
+}
+
+HRESULT TrustedCoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid, void** out,
+                                BOOL checkModule, ComServerJudgement& judgement) {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (!checkModule) return CoCreateInstance(clsid, outer, context, iid, out);
-    try {
-        if (VerifyRegisteredInprocServer(clsid) != 0) return E_ACCESSDENIED;
-    } catch (const std::bad_alloc&) {
-        // Not judged is not trusted.
-        return E_ACCESSDENIED;
-    }
+    if (judgement.JudgeRegistration(clsid, context) != 0) return E_ACCESSDENIED;
     FactoryRef factory;
     const HRESULT hr = GetTrustedFactory(clsid, context, factory);
     if (FAILED(hr)) return hr;

@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "foundation/trust/ComServerJudgement.h"
+
 // The two class-factory interfaces of the suite's COM servers, asked in this order. After IUnknown they have one
 // method: Create(interface id, out pointer) -> HRESULT.
 inline constexpr GUID kTrustedFactoryIid = {0xfd542581, 0x722e, 0x45be, {0xbe, 0xd4, 0x62, 0xa1, 0xbe, 0x46, 0xaf, 0x03}};
@@ -21,14 +23,16 @@ struct ITrustedClassFactory : IUnknown {
 // VerifyModuleTrust(path) first; on a non-zero code that code becomes the last error and no module is loaded.
 HMODULE TrustedLoadLibraryEx(const wchar_t* path, DWORD flags);
 
-// checkModule 0: exactly CoCreateInstance. Otherwise the class's registered in-process server (HKCR
-// CLSID\{class}\InprocServer32, environment strings expanded) must pass VerifyModuleTrust before COM is asked for
-// the class object, so a refused server is never loaded; a registration that cannot be read or names no absolute
-// path is refused too; a class without one goes on. Then through the factory interfaces, and only when the module
-// that implements the factory passes VerifyModuleTrust as well. A refusal gives E_ACCESSDENIED; the outer object is
-// not used on this path.
+// checkModule 0: exactly CoCreateInstance. Otherwise every module COM may load for the class must pass
+// ComServerJudgement::JudgeRegistration before COM is asked for the class object, so a refused server is never
+// loaded; then through the factory interfaces, and only when the module that implements the factory passes
+// VerifyModuleTrust as well. A refusal gives E_ACCESSDENIED; the outer object is not used on this path.
 HRESULT TrustedCoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid, void** out,
                                 BOOL checkModule);
+// The same, keeping the judgement of the registration for the caller: a caller that falls back on plain creation
+// judges the object it gets with it (ComServerJudgement::JudgeObject).
+HRESULT TrustedCoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid, void** out,
+                                BOOL checkModule, ComServerJudgement& judgement);
 // The same creation through the factory interfaces, without the module check.
 HRESULT CoCreateInstanceViaFactory(REFCLSID clsid, IUnknown* ignored, DWORD context, REFIID iid, void** out);
 

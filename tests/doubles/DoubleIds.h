@@ -19,6 +19,11 @@ inline constexpr GUID kClsidSecondFactoryOnly = {0x0b7e3c51, 0x4d2a, 0x4f0e, {0x
 // {0B7E3C51-4D2A-4F0E-9C61-2A8F5E7D1B10}: the object's own interface.
 inline constexpr GUID kIidTestObject = {0x0b7e3c51, 0x4d2a, 0x4f0e, {0x9c, 0x61, 0x2a, 0x8f, 0x5e, 0x7d, 0x1b, 0x10}};
 
+// {0B7E3C51-4D2A-4F0E-9C61-2A8F5E7D1B20}: a class the telemetry service double also serves, for classes that are
+// treated as another one.
+inline constexpr GUID kClsidTelemetryRedirect = {
+    0x0b7e3c51, 0x4d2a, 0x4f0e, {0x9c, 0x61, 0x2a, 0x8f, 0x5e, 0x7d, 0x1b, 0x20}};
+
 // How the object was made, as its Origin() reports it.
 enum Origin : DWORD { kViaClassFactory = 1, kViaFirstFactory = 2, kViaSecondFactory = 3 };
 

@@ -5,8 +5,10 @@
 //   WELKIN_TELEMETRY_FACTORIES    custom factory interfaces answered besides IClassFactory: "first", "second",
 //                                 "both" (default none)
 //   WELKIN_TELEMETRY_FAIL_CREATE  "1": every factory refuses to create the object (E_FAIL)
-// Journal lines: "factory <IClassFactory|first|second|other>" per class-object request, "create <by>" and
-// "release" per object, "send <len> <len> <len> <json>" per service call (lengths in characters, JSON in UTF-8).
+// It serves the service's class and doubles::kClsidTelemetryRedirect.
+// Journal lines: "attach" when a process loads the module, "factory <IClassFactory|first|second|other>" per
+// class-object request, "create <by>" and "release" per object, "send <len> <len> <len> <json>" per service call
+// (lengths in characters, JSON in UTF-8).
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
@@ -18,6 +20,7 @@
 #include "clients/analytics/TelemetryService.h"
 #include "foundation/trust/TrustedLoading.h"
 #include "tests/doubles/ComObject.h"
+#include "tests/doubles/DoubleIds.h"
 #include "tests/doubles/JournalFile.h"
 
 namespace {
@@ -104,7 +107,8 @@ private:
 extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
-    if (!IsEqualCLSID(clsid, kTelemetryServiceClsid)) return CLASS_E_CLASSNOTAVAILABLE;
+    if (!IsEqualCLSID(clsid, kTelemetryServiceClsid) && !IsEqualCLSID(clsid, doubles::kClsidTelemetryRedirect))
+        return CLASS_E_CLASSNOTAVAILABLE;
     if (IsEqualIID(iid, IID_IClassFactory)) {
         Journal(L"factory IClassFactory");
         *out = static_cast<IClassFactory*>(new ClassFactory());
@@ -125,4 +129,8 @@ extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllCanUnloadNow() { retu
 // Objects alive now, for in-process tests that check every instance is released.
 extern "C" __declspec(dllexport) long TelemetryDoubleLiveObjects() { return g_objects; }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+// The module's own word that its code ran in a process: a test of "never loaded" reads it, not the loader's state.
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) Journal(L"attach");
+    return TRUE;
+}

@@ -12,11 +12,13 @@ namespace testsupport {
 
 namespace {
 
-std::wstring ServiceKey() {
-    wchar_t clsid[64] = {};
-    StringFromGUID2(Orvan::Analytics::kTelemetryServiceClsid, clsid, 64);
-    return std::wstring(L"Software\\Classes\\CLSID\\") + clsid;
+std::wstring GuidText(const CLSID& clsid) {
+    wchar_t text[64] = {};
+    StringFromGUID2(clsid, text, 64);
+    return text;
 }
+
+std::wstring ClassKey(const CLSID& clsid) { return L"Software\\Classes\\CLSID\\" + GuidText(clsid); }
 
 std::wstring Widen(const std::string& utf8) {
     if (utf8.empty()) return std::wstring();
@@ -37,15 +39,27 @@ size_t JsonStart(const std::string& line) {
 }  // namespace
 
 void TelemetryServiceDouble::Register(const std::wstring& serverPath) {
-    const std::wstring key = ServiceKey() + L"\\InprocServer32";
-    registry_.SetString(HKEY_LOCAL_MACHINE, key, nullptr, serverPath, RegView::Wow64);
-    registry_.SetString(HKEY_LOCAL_MACHINE, key, L"ThreadingModel", L"Both", RegView::Wow64);
-    registered_ = true;
+    RegisterServer(Orvan::Analytics::kTelemetryServiceClsid, L"InprocServer32", serverPath);
+}
+
+void TelemetryServiceDouble::RegisterServer(const CLSID& clsid, const wchar_t* subkey, const std::wstring& path,
+                                            DWORD type) {
+    const std::wstring key = ClassKey(clsid);
+    classKeys_.push_back(key);
+    registry_.SetString(HKEY_LOCAL_MACHINE, key + L"\\" + subkey, nullptr, path, RegView::Wow64, type);
+    registry_.SetString(HKEY_LOCAL_MACHINE, key + L"\\" + subkey, L"ThreadingModel", L"Both", RegView::Wow64);
+}
+
+void TelemetryServiceDouble::RegisterTreatAs(const CLSID& clsid, const CLSID& treatAs) {
+    const std::wstring key = ClassKey(clsid);
+    classKeys_.push_back(key);
+    registry_.SetString(HKEY_LOCAL_MACHINE, key + L"\\TreatAs", nullptr, GuidText(treatAs),
+                        RegView::Wow64);
 }
 
 void TelemetryServiceDouble::Unregister() {
-    if (registered_) ScratchRegistry::Wipe(HKEY_LOCAL_MACHINE, ServiceKey(), RegView::Wow64);
-    registered_ = false;
+    for (const std::wstring& key : classKeys_) ScratchRegistry::Wipe(HKEY_LOCAL_MACHINE, key, RegView::Wow64);
+    classKeys_.clear();
 }
 
 std::vector<std::string> TelemetryServiceDouble::Events() const {

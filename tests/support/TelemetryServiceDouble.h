@@ -1,7 +1,10 @@
 #pragma once
 // Drives the telemetry service double (tests/doubles/TelemetryServiceDouble.cpp): registers it as the service's
 // in-process server under HKLM (this Wine ignores HKCU classes) with ThreadingModel "Both", names its settings as
-// environment variables, and reads its journal back.
+// environment variables, and reads its journal back. A test may lay out the
+// service's class (and the double's other class) otherwise: a handler, a redirection, a path in another form.
+#include <windows.h>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -22,7 +25,12 @@ public:
     explicit TelemetryServiceDouble(std::wstring journalPath) : journal_(std::move(journalPath)) {}
     ~TelemetryServiceDouble() { Unregister(); }
 
+    // The double as the service's in-process server.
     void Register(const std::wstring& serverPath);
+    // One entry of a class this helper registers and wipes (the service's, or doubles::kClsidTelemetryRedirect):
+    // `subkey` "InprocServer32" or "InprocHandler32" with the path stored as `type`, or the class it is treated as.
+    void RegisterServer(const CLSID& clsid, const wchar_t* subkey, const std::wstring& path, DWORD type = REG_SZ);
+    void RegisterTreatAs(const CLSID& clsid, const CLSID& treatAs);
     void Unregister();
 
     // The journal's lines with the JSON of each "send" line cut off ("send 0 42 0").
@@ -35,7 +43,7 @@ public:
 private:
     std::wstring journal_;
     ScratchRegistry registry_;
-    bool registered_ = false;
+    std::vector<std::wstring> classKeys_;
 };
 
 }  // namespace testsupport

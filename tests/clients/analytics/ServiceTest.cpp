@@ -1,12 +1,15 @@
 // The legacy transport and whole Sends against the telemetry service double, registered in this prefix as the
 // service's in-process server. The signed double stays loaded by the test (its live-object count is read from it),
-// so every instance the transport made must have been released by the time a call returns. The unsigned double is
-// never loaded by the test: the transport must not load it either.
+// so every instance the transport made must have been released by the time a call returns. Unsigned copies are
+// never loaded by the test: the transport must not load them either, which their own journal shows (a module
+// journals "attach" when it is loaded, a check COM cannot undo by unloading it at CoUninitialize).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <comdef.h>
 #include <objbase.h>
 
+#include <algorithm>
+#include <functional>
 #include <new>
 #include <thread>
 
@@ -14,6 +17,8 @@
 #include "clients/analytics/LegacyTransport.h"
 #include "clients/analytics/SDKConnector.h"
 #include "foundation/basalt/OwnedHandle.h"
+#include "tests/doubles/ComObject.h"
+#include "tests/doubles/DoubleIds.h"
 #include "tests/foundation/trust/TrustTestFiles.h"
 #include "tests/foundation/trust/ValidationDouble.h"
 #include "tests/support/TelemetryServiceDouble.h"
@@ -51,6 +56,7 @@ protected:
     void SetUp() override {
         SetEnvironmentVariableW(TelemetryServiceDouble::kJournal, service_.JournalPath().c_str());
         Register(trusttest::SignedFile(L"good", L"telemetry_service"));
+        service_.ClearJournal();  // the test's own load
     }
     void TearDown() override {
         for (const wchar_t* name : {TelemetryServiceDouble::kJournal, TelemetryServiceDouble::kResult,
@@ -230,10 +236,154 @@ TEST_F(ServiceTest, UnsignedServerIsNeitherLoadedNorSentAnything) {
         EXPECT_FALSE(transport.send(Record{{L"a", L"b"}})) << testing::PrintToString(std::wstring(factories));
         ExpectNullTransportChosen();
         CEvent(L"refused").Send();
+        // Not even attached: the module's code never ran in this process.
         EXPECT_TRUE(service_.Events().empty()) << testing::PrintToString(std::wstring(factories));
-        EXPECT_EQ(GetModuleHandleW(unsigned_.c_str()), nullptr) << testing::PrintToString(std::wstring(factories));
         EXPECT_TRUE(ApartmentReleased());
     }
+}
+
+// The service's class laid out in the forms COM reads besides a plain in-process server path. Each layout either
+// leads COM only to the signed server, which gets the record, or nothing is loaded and nothing is sent, on both
+// roads: the trusted factory interfaces and plain creation.
+TEST_F(ServiceTest, OnlyAJudgedModuleIsLoadedWhateverFormTheRegistrationTakes) {
+    const CLSID& service = Orvan::Analytics::kTelemetryServiceClsid;
+    const CLSID& redirect = doubles::kClsidTelemetryRedirect;
+    const std::wstring signedServer = trusttest::SignedFile(L"good", L"telemetry_service");
+    // A plain text path holding "%": COM loads the file as written, while the expanded path names a signed copy.
+    const std::wstring literalFolder = scratch_.File(L"%WELKIN_TEST_SERVER%");
+    ASSERT_TRUE(CreateDirectoryW(literalFolder.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(scratch_.File(L"signed").c_str(), nullptr));
+    ASSERT_TRUE(CopyFileW(signedServer.c_str(), scratch_.File(L"signed\\telemetry_service.dll").c_str(), FALSE));
+    SetEnvironmentVariableW(L"WELKIN_TEST_SERVER", L"signed");
+    int copies = 0;
+    // A fresh unsigned copy for each use, so that a load shows in the journal even after COM has unloaded one.
+    const auto unsignedCopy = [&](const std::wstring& folder) {
+        const std::wstring path = folder + L"\\telemetry_service" + std::to_wstring(++copies) + L".dll";
+        EXPECT_TRUE(CopyFileW(testsupport::WindowsPathOf(TELEMETRY_DOUBLE_DLL).c_str(), path.c_str(), FALSE));
+        return path;
+    };
+    struct Case {
+        const char* name;
+        std::function<void()> layOut;
+        bool sent;
+    };
+    const Case cases[] = {
+        {"treated as a class of an unsigned server",
+         [&] {
+             service_.RegisterTreatAs(service, redirect);
+             service_.RegisterServer(redirect, L"InprocServer32", unsignedCopy(scratch_.Path()));
+         },
+         false},
+        {"treated as a class of the signed server",
+         [&] {
+             service_.RegisterTreatAs(service, redirect);
+             service_.RegisterServer(redirect, L"InprocServer32", signedServer);
+         },
+         true},
+        {"treated as a class that is treated as it again",
+         [&] {
+             service_.RegisterTreatAs(service, redirect);
+             service_.RegisterTreatAs(redirect, service);
+             service_.RegisterServer(redirect, L"InprocServer32", signedServer);
+         },
+         false},
+        {"only an unsigned in-process handler",
+         [&] { service_.RegisterServer(service, L"InprocHandler32", unsignedCopy(scratch_.Path())); }, false},
+        {"plain text with \"%\" whose file as written is unsigned",
+         [&] {
+             const std::wstring literal = unsignedCopy(literalFolder);
+             const std::wstring file = literal.substr(literalFolder.size());
+             ASSERT_TRUE(CopyFileW(signedServer.c_str(), (scratch_.File(L"signed") + file).c_str(), FALSE));
+             service_.RegisterServer(service, L"InprocServer32", scratch_.Path() + L"\\%WELKIN_TEST_SERVER%" + file);
+         },
+         false},
+        {"the signed server's path in double quotes",
+         [&] { service_.RegisterServer(service, L"InprocServer32", L"\"" + signedServer + L"\""); }, true},
+    };
+    for (const wchar_t* factories : {L"", L"both"}) {
+        Set(TelemetryServiceDouble::kFactories, factories);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << c.name << ", factories "
+                                            << testing::PrintToString(std::wstring(factories)));
+            service_.Unregister();
+            c.layOut();
+            service_.ClearJournal();
+            CLegacyTransport transport;
+            EXPECT_EQ(transport.initialize(), c.sent);
+            EXPECT_EQ(transport.send(Record{{L"a", L"b"}}), c.sent);
+            const auto events = service_.Events();
+            if (c.sent) {
+                EXPECT_THAT(events, testing::Contains("send 0 9 0"));
+                EXPECT_THAT(events, testing::Not(testing::Contains("attach")));
+            } else {
+                EXPECT_TRUE(events.empty()) << testing::PrintToString(events);
+            }
+            EXPECT_EQ(LiveObjects(), 0);
+            EXPECT_TRUE(ApartmentReleased());
+        }
+    }
+    SetEnvironmentVariableW(L"WELKIN_TEST_SERVER", nullptr);
+}
+
+// An ordinary class factory of this (unsigned) program, registered with COM at run time for the service's class: a
+// road to an object that no registration names.
+class ProgramFactory final : public doubles::ComObject<IClassFactory> {
+public:
+    explicit ProgramFactory(std::vector<std::string>& calls) : ComObject(IID_IClassFactory), calls_(calls) {}
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+        calls_.push_back("create");
+        *out = nullptr;
+        if (outer || !IsEqualIID(iid, Orvan::Analytics::kTelemetryServiceIid)) return E_NOINTERFACE;
+        *out = static_cast<Orvan::Analytics::ITelemetryService*>(new ProgramService(calls_));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+
+private:
+    class ProgramService final : public doubles::ComObject<Orvan::Analytics::ITelemetryService> {
+    public:
+        explicit ProgramService(std::vector<std::string>& calls)
+            : ComObject(Orvan::Analytics::kTelemetryServiceIid), calls_(calls) {}
+        HRESULT STDMETHODCALLTYPE SendRecord(BSTR, BSTR, BSTR) override {
+            calls_.push_back("send");
+            return S_OK;
+        }
+
+    private:
+        std::vector<std::string>& calls_;
+    };
+    std::vector<std::string>& calls_;
+};
+
+TEST_F(ServiceTest, AnObjectPlainCreationMadeIsGivenNothingUnlessItsModuleIsTrusted) {
+    // The registration COM does not use for a class registered at run time: it passes, and plain creation follows.
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);  // keeps the registration alive between calls
+    std::vector<std::string> calls;
+    auto* factory = new ProgramFactory(calls);
+    DWORD cookie = 0;
+    ASSERT_EQ(CoRegisterClassObject(Orvan::Analytics::kTelemetryServiceClsid, factory, CLSCTX_INPROC_SERVER,
+                                    REGCLS_MULTIPLEUSE, &cookie),
+              S_OK);
+    factory->Release();
+    CLegacyTransport transport;
+    EXPECT_FALSE(transport.initialize());
+    EXPECT_FALSE(transport.send(Record{{L"a", L"b"}}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"create", "create"}));  // made, judged, released unused
+    CoRevokeClassObject(cookie);
+    CoUninitialize();
+}
+
+TEST_F(ServiceTest, TheServerJudgedBeforeCreationIsNotJudgedAgainForItsObject) {
+    // The ordinary road: the server answers neither trusted factory interface, so plain creation makes the object.
+    const std::wstring server = trusttest::SignedFile(L"good", L"telemetry_service");
+    validation_.ClearJournal();
+    CLegacyTransport transport;
+    ASSERT_TRUE(transport.send(Record{{L"a", L"b"}}));
+    const auto judged = validation_.Journal();
+    EXPECT_EQ(std::count_if(judged.begin(), judged.end(),
+                            [&](const std::wstring& line) { return line.find(server) != std::wstring::npos; }),
+              1)
+        << testing::PrintToString(judged);
 }
 
 }  // namespace

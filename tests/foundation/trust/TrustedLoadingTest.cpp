@@ -279,6 +279,24 @@ TEST_F(TrustedComTest, FactoryServedFromAnotherModuleThanTheRegisteredOneIsJudge
     CoRevokeClassObject(cookie);
 }
 
+TEST_F(TrustedComTest, AnObjectIsJudgedByTheModuleThatHoldsItsCode) {
+    double_.SetMode(trusttest::ValidationDouble::kRefuse);
+    double_.ClearJournal();
+    ComServerJudgement judgement;
+    // A stream of the platform's COM library, in the System folder: passes, and nobody is asked about it.
+    IStream* stream = nullptr;
+    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
+    EXPECT_EQ(judgement.JudgeObject(stream), 0u);
+    stream->Release();
+    EXPECT_TRUE(double_.Journal().empty()) << testing::PrintToString(double_.Journal());
+    // An object of this unsigned program is judged, and refused.
+    int creations = 0;
+    auto* own = new ProgramFactory(creations);
+    EXPECT_EQ(judgement.JudgeObject(own), 5u);
+    own->Release();
+    EXPECT_EQ(judgement.JudgeObject(nullptr), 87u);
+}
+
 TEST_F(TrustedComTest, UncheckedCreationIsPlainCoCreateInstance) {
     Register(doubles::kClsidBothFactories, SignedFile(L"good", L"trust_com_server"));
     IUnknown* outer = reinterpret_cast<IUnknown*>(this);
