@@ -12,7 +12,8 @@
 //
 // JudgeObject judges the module that holds the object's first virtual function: a module directly in the System
 // folder (the platform's, such as the proxy of a local server) passes, and so does a file that JudgeRegistration
-// judged, without a second judgement; any other must pass VerifyModuleTrust.
+// judged, without a second judgement; any other must pass VerifyModuleTrust. Code in no module, or a module whose
+// name does not fit MAX_PATH, is refused.
 //
 // Results: 0 trusted, otherwise the refusal (a trust code, or ERROR_ACCESS_DENIED). One object serves one creation on
 // one thread; it keeps only the files it judged.
