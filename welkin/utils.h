@@ -53,6 +53,8 @@ public:
     virtual int GetUserDefaultLocaleName(wchar_t* name, int chars);
     // GetLocaleInfoEx with LOCALE_ILANGUAGE | LOCALE_RETURN_NUMBER; 0 on failure.
     virtual int GetLocaleLanguage(const wchar_t* name, DWORD* lcid);
+    // The shell folder followed by `tail`; empty when the shell has no such folder.
+    virtual std::wstring ShellFolderWith(int csidl, const wchar_t* tail);
     virtual HMODULE LoadLibraryW(const wchar_t* path);
 };
 
@@ -60,8 +62,9 @@ public:
 using GetLCIDFromTorvexLangMapFn = DWORD(WINAPI*)(LCID lcid, LCID* mapped, const wchar_t* mapFolder);
 
 // The current LCID: the user's default locale, passed through the language selector ("Pomvek.dll" in
-// "<Common Files>\Torvex\Platform"; it stays loaded) with the KVR install folder as the map folder. 1033 when any
-// step fails. Telemetry hears of the call to the selector, of its answer, and of every fall-back.
+// "<Common Files>\Torvex\Platform", only when that is an absolute path; it stays loaded) with the KVR install
+// folder as the map folder. 1033 when any step fails. Telemetry hears of the call to the selector, of its answer,
+// and of every fall-back.
 DWORD GetLCID();
 DWORD GetLCID(LcidLookupSystem& system);
 

@@ -472,6 +472,36 @@ private:
     std::wstring noMap_;
 };
 
+// The shell's Common Files folder as the test gives it; every load is recorded and fails.
+class SelectorFolderSystem : public LcidLookupSystem {
+public:
+    explicit SelectorFolderSystem(std::wstring commonFiles) : commonFiles_(std::move(commonFiles)) {}
+    std::wstring ShellFolderWith(int, const wchar_t* tail) override { return commonFiles_ + tail; }
+    HMODULE LoadLibraryW(const wchar_t* path) override {
+        loaded.push_back(path);
+        return nullptr;
+    }
+    std::vector<std::wstring> loaded;
+
+private:
+    std::wstring commonFiles_;
+};
+
+TEST_F(LangMapMachine, CurrentLcidLoadsTheSelectorOnlyFromAnAbsoluteCommonFilesFolder) {
+    const struct {
+        const wchar_t* commonFiles;
+        std::vector<std::wstring> loaded;
+    } cases[] = {{L"", {}},  // the current drive's root
+                 {L"Common", {}},
+                 {L"C:Common", {}},
+                 {L"C:\\Common", {L"C:\\Common\\Torvex\\Platform\\Pomvek.dll"}}};
+    for (const auto& c : cases) {
+        SelectorFolderSystem system(c.commonFiles);
+        EXPECT_EQ(kEnglishUsLcid, GetLCID(system)) << testing::PrintToString(std::wstring(c.commonFiles));
+        EXPECT_EQ(c.loaded, system.loaded) << testing::PrintToString(std::wstring(c.commonFiles));
+    }
+}
+
 TEST_F(LangMapMachine, CurrentLcidFallsBackToEnglishAtEveryFailure) {
     testsupport::TelemetryServiceDouble telemetry(KVRFolder() + L"\\telemetry.txt");
     SetEnvironmentVariableW(testsupport::TelemetryServiceDouble::kJournal, telemetry.JournalPath().c_str());
