@@ -20,6 +20,7 @@
 #include "tests/support/ScratchRegistry.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/WinePaths.h"
+#include "tests/welkin/SelectorPlaces.h"
 #include "welkin/QzRegWriter.h"
 #include "welkin/utils.h"
 #include "welkin/welkinmodule.h"
@@ -407,22 +408,7 @@ TEST_F(LanguageStepTest, KVRFamilyAlsoWritesTheKVRKeys) {
            {L"SOFTWARE\\Torvex\\Halvard\\AppInfo\\Substitute\\QueryParams", L"lang", L"de-de", false}});
 }
 
-// Common Files as the test says; each load is recorded and fails.
-class SelectorPlaces : public LanguageSelectorSystem {
-public:
-    explicit SelectorPlaces(std::wstring commonFiles) : commonFiles_(std::move(commonFiles)) {}
-    std::wstring ShellFolderWith(int csidl, const wchar_t* tail) override {
-        return csidl == CSIDL_PROGRAM_FILES_COMMON && !commonFiles_.empty() ? commonFiles_ + tail : std::wstring();
-    }
-    HMODULE LoadLibraryW(const wchar_t* path) override {
-        loaded.push_back(path);
-        return nullptr;
-    }
-    std::vector<std::wstring> loaded;
-
-private:
-    std::wstring commonFiles_;
-};
+using SelectorPlaces = welkintest::SelectorPlaces<LanguageSelectorSystem>;
 
 TEST_F(LanguageStepTest, TheSelectorIsLoadedOnlyFromAKnownCommonFilesFolder) {
     PrepareMaps();

@@ -11,6 +11,7 @@
 #include "tests/support/LangMapFile.h"
 #include "tests/support/TelemetryServiceDouble.h"
 #include "tests/welkin/LangMapFixture.h"
+#include "tests/welkin/SelectorPlaces.h"
 #include "welkin/MsxmlIds.h"
 #include "welkin/QzXMLBase.h"
 #include "welkin/utils.h"
@@ -472,31 +473,16 @@ private:
     std::wstring noMap_;
 };
 
-// The shell's Common Files folder as the test gives it; every load is recorded and fails.
-class SelectorFolderSystem : public LcidLookupSystem {
-public:
-    explicit SelectorFolderSystem(std::wstring commonFiles) : commonFiles_(std::move(commonFiles)) {}
-    std::wstring ShellFolderWith(int, const wchar_t* tail) override { return commonFiles_ + tail; }
-    HMODULE LoadLibraryW(const wchar_t* path) override {
-        loaded.push_back(path);
-        return nullptr;
-    }
-    std::vector<std::wstring> loaded;
-
-private:
-    std::wstring commonFiles_;
-};
-
 TEST_F(LangMapMachine, CurrentLcidLoadsTheSelectorOnlyFromAnAbsoluteCommonFilesFolder) {
     const struct {
         const wchar_t* commonFiles;
         std::vector<std::wstring> loaded;
-    } cases[] = {{L"", {}},  // the current drive's root
+    } cases[] = {{L"", {}},  // the shell has none
                  {L"Common", {}},
                  {L"C:Common", {}},
                  {L"C:\\Common", {L"C:\\Common\\Torvex\\Platform\\Pomvek.dll"}}};
     for (const auto& c : cases) {
-        SelectorFolderSystem system(c.commonFiles);
+        welkintest::SelectorPlaces<LcidLookupSystem> system(c.commonFiles);
         EXPECT_EQ(kEnglishUsLcid, GetLCID(system)) << testing::PrintToString(std::wstring(c.commonFiles));
         EXPECT_EQ(c.loaded, system.loaded) << testing::PrintToString(std::wstring(c.commonFiles));
     }
