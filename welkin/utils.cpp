@@ -243,11 +243,16 @@ int LcidLookupSystem::GetLocaleLanguage(const wchar_t* name, DWORD* lcid) {
                              sizeof(DWORD) / sizeof(wchar_t));
 }
 
-std::wstring LcidLookupSystem::ShellFolderWith(int csidl, const wchar_t* tail) {
+std::wstring LanguageSelectorSystem::ShellFolderWith(int csidl, const wchar_t* tail) {
     return ::ShellFolderWith(csidl, tail);
 }
 
-HMODULE LcidLookupSystem::LoadLibraryW(const wchar_t* path) { return ::LoadLibraryW(path); }
+HMODULE LanguageSelectorSystem::LoadLibraryW(const wchar_t* path) { return ::LoadLibraryW(path); }
+
+HMODULE LoadLanguageSelector(LanguageSelectorSystem& system) {
+    const std::wstring selector = system.ShellFolderWith(CSIDL_PROGRAM_FILES_COMMON, L"\\Torvex\\Platform\\Pomvek.dll");
+    return Basalt::IsAbsolutePath(selector) ? system.LoadLibraryW(selector.c_str()) : nullptr;
+}
 
 DWORD GetLCID() {
     LcidLookupSystem system;
@@ -270,14 +275,12 @@ DWORD GetLCID(LcidLookupSystem& system) {
     }
     LogLine(kSeverityInformation, LOG_HERE) << L"LCID for " << name << L" is found and it is " << lcid;
 
-    const std::wstring selector = system.ShellFolderWith(CSIDL_PROGRAM_FILES_COMMON, L"\\Torvex\\Platform\\Pomvek.dll");
     const std::wstring mapFolder = KVRFolder(false);
     LogLine(kSeverityInformation, LOG_HERE) << L"GetLCID: KVR Path - " << mapFolder;
     LogLine(kSeverityInformation, LOG_HERE) << L"Loading LangMap from path " << mapFolder;
 
-    // The selector stays loaded for the rest of the process: every reader asks again. It is loaded only from an
-    // absolute folder: never the current drive's root or a folder found from the current one.
-    const HMODULE library = Basalt::IsAbsolutePath(selector) ? system.LoadLibraryW(selector.c_str()) : nullptr;
+    // The selector stays loaded for the rest of the process: every reader asks again.
+    const HMODULE library = LoadLanguageSelector(system);
     if (!library) {
         LOG_AT(kSeverityError, L"Unable to open pomvek.dll");
         SendLcidCheckEvent(kFailure, L"Unable to open pomvek.dll, defaulting to en-US(1033)");

@@ -46,24 +46,34 @@ void GetCurrentLcidAndLangCodeFromLangmapDat(const wchar_t* lcidTermsKey, DWORD*
 // The "domain" of langmap.dat's termsinfo element for the key.
 void GetDomainFromLangmapDat(const wchar_t* lcidTermsKey, wchar_t* domain);
 
-// The system calls of the current-language lookup; tests hand in their own to reach each fallback.
-class LcidLookupSystem {
+// The shell-folder lookup and the module load of the language selector; tests hand in their own.
+class LanguageSelectorSystem {
 public:
-    virtual ~LcidLookupSystem() = default;
-    virtual int GetUserDefaultLocaleName(wchar_t* name, int chars);
-    // GetLocaleInfoEx with LOCALE_ILANGUAGE | LOCALE_RETURN_NUMBER; 0 on failure.
-    virtual int GetLocaleLanguage(const wchar_t* name, DWORD* lcid);
+    virtual ~LanguageSelectorSystem() = default;
     // The shell folder followed by `tail`; empty when the shell has no such folder.
     virtual std::wstring ShellFolderWith(int csidl, const wchar_t* tail);
     virtual HMODULE LoadLibraryW(const wchar_t* path);
+};
+
+// The language selector "Pomvek.dll" of "<Common Files>\Torvex\Platform", loaded only when that path is absolute:
+// never from the current drive's root or a folder found from the current one. None when it is not, or fails to
+// load; the caller frees what it gets.
+HMODULE LoadLanguageSelector(LanguageSelectorSystem& system);
+
+// The system calls of the current-language lookup; tests hand in their own to reach each fallback.
+class LcidLookupSystem : public LanguageSelectorSystem {
+public:
+    virtual int GetUserDefaultLocaleName(wchar_t* name, int chars);
+    // GetLocaleInfoEx with LOCALE_ILANGUAGE | LOCALE_RETURN_NUMBER; 0 on failure.
+    virtual int GetLocaleLanguage(const wchar_t* name, DWORD* lcid);
 };
 
 // The language selector's export that maps the user's LCID through the suite's language maps.
 using GetLCIDFromTorvexLangMapFn = DWORD(WINAPI*)(LCID lcid, LCID* mapped, const wchar_t* mapFolder);
 
 // The current LCID: the user's default locale, passed through the language selector ("Pomvek.dll" in
-// "<Common Files>\Torvex\Platform", only when that is an absolute path; it stays loaded) with the KVR install
-// folder as the map folder. 1033 when any step fails. Telemetry hears of the call to the selector, of its answer,
+// "<Common Files>\Torvex\Platform", by LoadLanguageSelector; it stays loaded) with the KVR install folder as the
+// map folder. 1033 when any step fails. Telemetry hears of the call to the selector, of its answer,
 // and of every fall-back.
 DWORD GetLCID();
 DWORD GetLCID(LcidLookupSystem& system);

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "foundation/basalt/CodePageText.h"
-#include "foundation/basalt/FileHelpers.h"
 #include "foundation/basalt/FindHandle.h"
 #include "foundation/basalt/Format.h"
 #include "foundation/basalt/OwnedHandle.h"
@@ -528,12 +527,6 @@ void CwelkinModule::WriteLcidText(const wchar_t* key) {
     if (IsNotZeroString(activeLanguage)) WriteText(key, L"lcid", activeLanguage, 0);
 }
 
-std::wstring LanguageSelectorSystem::ShellFolderWith(int csidl, const wchar_t* tail) {
-    return ::ShellFolderWith(csidl, tail);
-}
-
-HMODULE LanguageSelectorSystem::LoadLibraryW(const wchar_t* path) { return ::LoadLibraryW(path); }
-
 void CwelkinModule::RunLanguageSelector() {
     LanguageSelectorSystem system;
     RunLanguageSelector(system);
@@ -558,12 +551,7 @@ void CwelkinModule::RunLanguageSelector(LanguageSelectorSystem& system) {
         return;
     }
 
-    // Without a Common Files folder the path would name the current drive's root, where any user may make folders;
-    // with a relative one, a folder under the current one or anywhere on the search path.
-    const std::wstring selector = system.ShellFolderWith(CSIDL_PROGRAM_FILES_COMMON, L"\\Torvex\\Platform\\Pomvek.dll");
-    if (const Basalt::LoadedModule library(Basalt::IsAbsolutePath(selector) ? system.LoadLibraryW(selector.c_str())
-                                                                            : nullptr);
-        library) {
+    if (const Basalt::LoadedModule library(LoadLanguageSelector(system)); library) {
         if (auto getLcid = Basalt::GetProcAddressAs<PomvekGetLcidFn>(library.Get(), "GetLCID")) {
             const DWORD code = getLcid(&lcid);
             LogLine(kSeverityNormal, LOG_HERE) << L"GetLCID from pomvek.dll returned: " << lcid << L" lRet: " << code;

@@ -46,14 +46,7 @@ void setServicesDisableFlag();
 // Deletes a value through the ANSI registry call; flags 8/16 select the view. The Win32 result.
 DWORD QzRegDeleteValue(HKEY root, const wchar_t* subKey, const wchar_t* valueName, DWORD flags);
 
-// The shell-folder lookup and the module load of the language step; tests hand in their own.
-class LanguageSelectorSystem {
-public:
-    virtual ~LanguageSelectorSystem() = default;
-    // The shell folder followed by `tail`; empty when the shell has no such folder.
-    virtual std::wstring ShellFolderWith(int csidl, const wchar_t* tail);
-    virtual HMODULE LoadLibraryW(const wchar_t* path);
-};
+class LanguageSelectorSystem;  // welkin/utils.h
 
 class CwelkinModule : public CQzUtil {
 public:
@@ -107,8 +100,7 @@ public:
     // The first-run steps, run once while OOBE is not done; each failure is logged and the run goes on.
     // The language step: the anti-theft map, the language selector and the OEM map ini give lcid, language code,
     // build key, terms and partner values, written per family to the suite's keys (plain, or as records under the
-    // build-key keys). The language selector is loaded only from a Common Files folder the shell knows that is an
-    // absolute path.
+    // build-key keys). The language selector is loaded by LoadLanguageSelector.
     void RunLanguageSelector();
     void RunLanguageSelector(LanguageSelectorSystem& system);
     // Re-reads the lcid text from the KVR substitute key (plain or a record, as stored) and looks its language code
