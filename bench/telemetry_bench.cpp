@@ -1,9 +1,10 @@
 // Telemetry: formatting a 20-pair record with the project's formatter beside RapidJSON's writer on the same pairs,
 // and one whole Send of welkin's start event through the signed telemetry service double, registered as the
-// service's in-process server with the validation double vouching for signed files, as welkin meets it. Its floor
-// is the platform's work for the same delivery: the two instances a Send makes (one to see the service is there, one
-// to send), each judged once by WinVerifyTrust of the server file, created and released, and one call with three
-// texts.
+// service's in-process server with the validation double vouching for signed files, as welkin meets it: nothing
+// else holds COM on the thread, so each call of the transport brings COM up and down. Its floor is the platform's
+// work for the same delivery: the two instances a Send makes (one to see the service is there, one to send), each
+// judged once by WinVerifyTrust of the server file and created and released within a COM initialisation of its
+// own, and one call with three texts.
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
@@ -92,7 +93,6 @@ int main() {
     const std::wstring server = trusttest::SignedFile(L"good", L"telemetry_service");
     testsupport::TelemetryServiceDouble service(L"");
     service.Register(server);
-    const Basalt::ComInitialization com;
     Orvan::Analytics::CSDKConnector connector;
     Record probe = {{L"probe", L"1"}};
     const bool reached = connector.connect() && connector.send(probe) && probe[L"__transport.name"] == L"Legacy v1";
@@ -119,12 +119,17 @@ int main() {
     };
     const bench::Figures bare = bench::Measure([&](std::uint64_t n) {
         for (std::uint64_t i = 0; i < n; ++i) {
-            FileTrustVerification first(server);
-            sink += VerifyFileTrust(first) == 0;
+            {
+                const Basalt::ComInitialization com;
+                FileTrustVerification judged(server);
+                sink += VerifyFileTrust(judged) == 0;
+                Orvan::Analytics::ITelemetryService* instance = nullptr;
+                if (SUCCEEDED(create(&instance))) instance->Release();
+            }
+            const Basalt::ComInitialization com;
+            FileTrustVerification judged(server);
+            sink += VerifyFileTrust(judged) == 0;
             Orvan::Analytics::ITelemetryService* instance = nullptr;
-            if (SUCCEEDED(create(&instance))) instance->Release();
-            FileTrustVerification second(server);
-            sink += VerifyFileTrust(second) == 0;
             if (FAILED(create(&instance))) continue;
             BSTR empty = SysAllocString(L""), text = SysAllocString(json.c_str()), third = SysAllocString(L"");
             instance->SendRecord(empty, text, third);
