@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <algorithm>
+
 #include "clients/support/RapidJsonConfig.h"
 
 #include "clients/analytics/TelemetryService.h"
@@ -44,17 +46,20 @@ void TelemetryServiceDouble::Register(const std::wstring& serverPath) {
 
 void TelemetryServiceDouble::RegisterServer(const CLSID& clsid, const wchar_t* subkey, const std::wstring& path,
                                             DWORD type) {
-    const std::wstring key = ClassKey(clsid);
-    classKeys_.push_back(key);
-    registry_.SetString(HKEY_LOCAL_MACHINE, key + L"\\" + subkey, nullptr, path, RegView::Wow64, type);
-    registry_.SetString(HKEY_LOCAL_MACHINE, key + L"\\" + subkey, L"ThreadingModel", L"Both", RegView::Wow64);
+    const std::wstring key = KeptClassKey(clsid) + L"\\" + subkey;
+    registry_.SetString(HKEY_LOCAL_MACHINE, key, nullptr, path, RegView::Wow64, type);
+    registry_.SetString(HKEY_LOCAL_MACHINE, key, L"ThreadingModel", L"Both", RegView::Wow64);
 }
 
 void TelemetryServiceDouble::RegisterTreatAs(const CLSID& clsid, const CLSID& treatAs) {
-    const std::wstring key = ClassKey(clsid);
-    classKeys_.push_back(key);
-    registry_.SetString(HKEY_LOCAL_MACHINE, key + L"\\TreatAs", nullptr, GuidText(treatAs),
+    registry_.SetString(HKEY_LOCAL_MACHINE, KeptClassKey(clsid) + L"\\TreatAs", nullptr, GuidText(treatAs),
                         RegView::Wow64);
+}
+
+std::wstring TelemetryServiceDouble::KeptClassKey(const CLSID& clsid) {
+    const std::wstring key = ClassKey(clsid);
+    if (std::find(classKeys_.begin(), classKeys_.end(), key) == classKeys_.end()) classKeys_.push_back(key);
+    return key;
 }
 
 void TelemetryServiceDouble::Unregister() {

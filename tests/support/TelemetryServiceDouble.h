@@ -1,8 +1,8 @@
 #pragma once
 // Drives the telemetry service double (tests/doubles/TelemetryServiceDouble.cpp): registers it as the service's
 // in-process server under HKLM (this Wine ignores HKCU classes) with ThreadingModel "Both", names its settings as
-// environment variables, and reads its journal back. A test may lay out the
-// service's class (and the double's other class) otherwise: a handler, a redirection, a path in another form.
+// environment variables, and reads its journal back. A test may lay out the service's class (and the double's other
+// class) otherwise: a handler, a redirection, a path in another form.
 #include <windows.h>
 
 #include <map>
@@ -41,6 +41,9 @@ public:
     const std::wstring& JournalPath() const { return journal_; }
 
 private:
+    // The class's key, remembered for Unregister.
+    std::wstring KeptClassKey(const CLSID& clsid);
+
     std::wstring journal_;
     ScratchRegistry registry_;
     std::vector<std::wstring> classKeys_;
