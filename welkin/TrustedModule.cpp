@@ -1,6 +1,6 @@
 #include "welkin/TrustedModule.h"
 
-#include "foundation/basalt/FileHelpers.h"
+#include "foundation/trust/ModulePath.h"
 #include "foundation/trust/ModuleTrust.h"
 
 namespace {
@@ -13,8 +13,9 @@ DWORD LoadTrustedModule(const std::wstring& path, const std::function<HMODULE(co
                         HMODULE& module) {
     module = nullptr;
     // A relative path is judged against the current folder but loaded through the search path, and matched by name
-    // against any loaded module: the file judged must be the file loaded.
-    if (!Basalt::IsAbsolutePath(path)) return ERROR_BAD_PATHNAME;
+    // against any loaded module; a file name without an extension is loaded with ".dll" appended: the file judged
+    // must be the file loaded.
+    if (!IsExactModulePath(path)) return ERROR_BAD_PATHNAME;
     if (GetModuleHandleExW(0, path.c_str(), &module)) return ERROR_SUCCESS;
     module = nullptr;
     DWORD trust = ERROR_ACCESS_DENIED;

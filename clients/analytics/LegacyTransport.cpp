@@ -37,6 +37,7 @@ HRESULT CLegacyTransport::createInstance(ITelemetryService** out) {
     // A refused server gets no object by any other road. Plain creation is only for what the trusted path cannot
     // judge: a class without an in-process server, one not registered, a factory without the trusted interfaces.
     if (*out || hr == E_ACCESSDENIED) return hr;
+    if (judgement.JudgeProxyStub(IID_IClassFactory) != 0) return E_ACCESSDENIED;
     hr = CoCreateInstance(clsid_, nullptr, kTelemetryServiceContext, kTelemetryServiceIid,
                           reinterpret_cast<void**>(out));
     // COM may have reached the object by a road the judgement above did not know: its code is judged before it is

@@ -4,8 +4,9 @@
 // creates a new instance and releases everything before returning. The instance is made through the trusted
 // factory path (every module COM may load for the class, and the module that implements the class factory, must
 // pass the module trust check). Only when that path fails without refusing (no in-process server, class not
-// registered, no trusted factory interface) is plain CoCreateInstance tried, and the object it gives is kept only
-// when the module holding its code is trusted (ComServerJudgement::JudgeObject). After a refusal (E_ACCESSDENIED) no
+// registered, no trusted factory interface) is plain CoCreateInstance tried, after the proxy/stub of IClassFactory
+// has passed too, and the object it gives is kept only when the module holding its code is trusted
+// (ComServerJudgement::JudgeObject). After a refusal (E_ACCESSDENIED) no
 // instance is kept, so initialize answers false. send answers false on any failure, exceptions included; nothing
 // escapes.
 #include <windows.h>

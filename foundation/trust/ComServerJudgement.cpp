@@ -6,9 +6,10 @@
 #include <new>
 
 #include "foundation/basalt/FileHelpers.h"
-#include "foundation/basalt/OwnedHandle.h"
 #include "foundation/basalt/RegKey.h"
+#include "foundation/trust/ModulePath.h"
 #include "foundation/trust/ModuleTrust.h"
+#include "foundation/trust/TrustedLoading.h"
 
 namespace {
 
@@ -67,13 +68,29 @@ bool InSystemFolder(const std::wstring& path) {
     return !system.empty() && slash != std::wstring::npos && SamePath(path.substr(0, slash), system);
 }
 
+// A name the loader looks up among the modules already loaded before it searches any folder.
+bool IsBareName(const std::wstring& path) { return path.find_first_of(L"\\/:") == std::wstring::npos; }
+
 }  // namespace
 
 DWORD ComServerJudgement::JudgeRegistration(REFCLSID clsid, DWORD context) {
+    return JudgeChain(clsid, context, false);
+}
+
+DWORD ComServerJudgement::JudgeProxyStub(REFIID iid) {
+    CLSID proxyStub = GUID_NULL;
+    const HRESULT hr = CoGetPSClsid(iid, &proxyStub);
+    // COM cannot marshal such an interface at all, so it loads nothing for it.
+    if (hr == REGDB_E_IIDNOTREG) return ERROR_SUCCESS;
+    if (FAILED(hr)) return ERROR_ACCESS_DENIED;
+    return JudgeChain(proxyStub, CLSCTX_INPROC_SERVER, true);
+}
+
+DWORD ComServerJudgement::JudgeChain(REFCLSID clsid, DWORD context, bool systemFolderPasses) {
     try {
         CLSID current = clsid;
         for (int hops = 0;; ++hops) {
-            if (const DWORD code = JudgeClass(current, context)) return code;
+            if (const DWORD code = JudgeClass(current, context, systemFolderPasses)) return code;
             CLSID next = GUID_NULL;
             const HRESULT hr = CoGetTreatAsClass(current, &next);
             if (hr == S_FALSE) return ERROR_SUCCESS;
@@ -87,18 +104,18 @@ DWORD ComServerJudgement::JudgeRegistration(REFCLSID clsid, DWORD context) {
     }
 }
 
-DWORD ComServerJudgement::JudgeClass(REFCLSID clsid, DWORD context) {
+DWORD ComServerJudgement::JudgeClass(REFCLSID clsid, DWORD context, bool systemFolderPasses) {
     const std::wstring key = ClassKey(clsid);
     if (key.empty()) return ERROR_INVALID_PARAMETER;
     if (context & CLSCTX_INPROC_SERVER)
-        if (const DWORD code = JudgeServerKey(key + L"\\InprocServer32")) return code;
+        if (const DWORD code = JudgeServerKey(key + L"\\InprocServer32", systemFolderPasses)) return code;
     if (context & CLSCTX_INPROC_HANDLER)
-        if (const DWORD code = JudgeServerKey(key + L"\\InprocHandler32")) return code;
+        if (const DWORD code = JudgeServerKey(key + L"\\InprocHandler32", systemFolderPasses)) return code;
     return ERROR_SUCCESS;
 }
 
 // Once loaded, a server's DllMain and DllGetClassObject have already run in this process: it is judged first.
-DWORD ComServerJudgement::JudgeServerKey(const std::wstring& key) {
+DWORD ComServerJudgement::JudgeServerKey(const std::wstring& key, bool systemFolderPasses) {
     Basalt::CRegKey server;
     LONG status = server.Open(HKEY_CLASSES_ROOT, key.c_str(), KEY_READ);
     DWORD type = REG_NONE;
@@ -109,12 +126,29 @@ DWORD ComServerJudgement::JudgeServerKey(const std::wstring& key) {
     if (status == ERROR_SUCCESS) status = server.QueryStringValue(nullptr, stored);
     std::vector<std::wstring> readings;
     if (status != ERROR_SUCCESS || !ReadingsOf(stored, type, readings)) return ERROR_ACCESS_DENIED;
-    for (const std::wstring& path : readings) {
-        if (path.find(L'"') != std::wstring::npos || !Basalt::IsAbsolutePath(path)) return ERROR_ACCESS_DENIED;
-        if (WasJudged(path)) continue;
-        if (const DWORD code = VerifyModuleTrust(path.c_str())) return code;
-        judged_.push_back(path);
-    }
+    for (const std::wstring& path : readings)
+        if (const DWORD code = JudgeReading(path, systemFolderPasses)) return code;
+    return ERROR_SUCCESS;
+}
+
+DWORD ComServerJudgement::JudgeReading(const std::wstring& path, bool systemFolderPasses) {
+    // COM may take a file name from between quotes anywhere in the text; what remains of such a text is not judged.
+    if (path.find(L'"') != std::wstring::npos) return ERROR_ACCESS_DENIED;
+    if (IsBareName(path)) return HasFileExtension(path) ? JudgeBareName(path) : ERROR_ACCESS_DENIED;
+    if (!IsExactModulePath(path)) return ERROR_ACCESS_DENIED;
+    if ((systemFolderPasses && InSystemFolder(path)) || WasJudged(path)) return ERROR_SUCCESS;
+    if (const DWORD code = VerifyModuleTrust(path.c_str())) return code;
+    judged_.push_back(path);
+    return ERROR_SUCCESS;
+}
+
+// Held until this object goes, so that the loader still has the module to hand back when COM asks for the name.
+DWORD ComServerJudgement::JudgeBareName(const std::wstring& name) {
+    HMODULE found = nullptr;
+    if (!GetModuleHandleExW(0, name.c_str(), &found)) return ERROR_ACCESS_DENIED;
+    Basalt::LoadedModule module(found);
+    if (!InSystemFolder(Basalt::ModuleFilePath(module.Get()))) return ERROR_ACCESS_DENIED;
+    platformModules_.push_back(std::move(module));
     return ERROR_SUCCESS;
 }
 
@@ -127,18 +161,9 @@ DWORD ComServerJudgement::JudgeObject(IUnknown* object) const {
     if (!object) return ERROR_INVALID_PARAMETER;
     try {
         void* const* table = *reinterpret_cast<void* const* const*>(object);
-        // The loader's own answer for this process: walking the module list from outside costs tens of
-        // milliseconds a call under Wine. The reference keeps the module while its name is read.
-        HMODULE holder = nullptr;
-        if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, static_cast<const wchar_t*>(table[0]),
-                                &holder))
-            return ERROR_ACCESS_DENIED;  // code in no module
-        const Basalt::LoadedModule module(holder);
-        // Room for one more character: a name that fills the buffer was cut, and a cut path may name another file.
-        wchar_t path[MAX_PATH + 1] = {};
-        const DWORD length = GetModuleFileNameW(module.Get(), path, MAX_PATH + 1);
-        if (length == 0 || length >= MAX_PATH) return ERROR_ACCESS_DENIED;
-        const std::wstring file(path, length);
+        wchar_t path[MAX_PATH] = {};
+        if (GetModulePathFromAddress(table[0], path) != ERROR_SUCCESS) return ERROR_ACCESS_DENIED;
+        const std::wstring file(path);
         if (InSystemFolder(file) || WasJudged(file)) return ERROR_SUCCESS;
         return VerifyModuleTrust(file.c_str());
     } catch (const std::bad_alloc&) {

@@ -4,36 +4,52 @@
 //
 // JudgeRegistration reads the registration as COM does: the class and every class it is treated as ("TreatAs",
 // followed for at most kMaxTreatAsHops; a longer chain, and so every loop, or an unreadable entry is refused). For
-// each class the in-process server (when the context allows one) and the in-process handler (likewise) must pass
-// VerifyModuleTrust. A path is read as COM reads it: REG_EXPAND_SZ expanded; REG_SZ as written and, when it holds
-// "%", expanded too, both readings judged; one pair of surrounding double quotes is taken off. A reading that is not
-// an absolute path or still holds a quote, or a value that is no text, is refused. A class with neither (a local
-// server) passes.
+// each class the in-process server (when the context allows one) and the in-process handler (likewise) must pass.
 //
-// JudgeObject judges the module that holds the object's first virtual function: a module directly in the System
-// folder (the platform's, such as the proxy of a local server) passes, and so does a file that JudgeRegistration
-// judged, without a second judgement; any other must pass VerifyModuleTrust. Code in no module, or a module whose
-// name does not fit MAX_PATH, is refused.
+// JudgeProxyStub judges what COM loads to marshal the interface between apartments: the proxy/stub class COM names
+// for it (CoGetPSClsid), read as a server (TreatAs followed, its in-process server judged), except that a file
+// directly in the System folder passes (the platform's proxies and its type-library marshaler). An interface without
+// a proxy/stub class has nothing to judge; any other failure to name one is refused.
+//
+// A path is read as COM reads it: REG_EXPAND_SZ expanded; REG_SZ as written and, when it holds "%", expanded too,
+// each reading judged; one pair of surrounding double quotes is taken off. A reading must then be an exact module
+// path (foundation/trust/ModulePath.h: absolute, its file name with an extension) and pass VerifyModuleTrust, or be
+// a bare file name with an extension of a module already loaded from the System folder (the loader hands that
+// module back and nothing new runs, as for the platform's default handler "ole32.dll"; the module is kept loaded
+// while this object lives). A reading that still holds a quote, any other, and a value that is no text are refused.
+// A class with neither server nor handler (a local server) passes.
+//
+// JudgeObject judges the module that holds the object's first virtual function (GetModulePathFromAddress): a module
+// directly in the System folder (the platform's, such as a proxy) passes, and so does a file judged by this object,
+// without a second judgement; any other must pass VerifyModuleTrust. Code in no module, or a module whose name does
+// not fit MAX_PATH, is refused.
 //
 // Results: 0 trusted, otherwise the refusal (a trust code, or ERROR_ACCESS_DENIED). One object serves one creation on
-// one thread; it keeps only the files it judged.
+// one thread; it keeps the files it judged and the platform modules it found by name.
 #include <windows.h>
 #include <unknwn.h>
 
 #include <string>
 #include <vector>
 
+#include "foundation/basalt/OwnedHandle.h"
+
 class ComServerJudgement {
 public:
     static constexpr int kMaxTreatAsHops = 4;
 
     DWORD JudgeRegistration(REFCLSID clsid, DWORD context);
+    DWORD JudgeProxyStub(REFIID iid);
     DWORD JudgeObject(IUnknown* object) const;
 
 private:
-    DWORD JudgeClass(REFCLSID clsid, DWORD context);
-    DWORD JudgeServerKey(const std::wstring& key);
+    DWORD JudgeChain(REFCLSID clsid, DWORD context, bool systemFolderPasses);
+    DWORD JudgeClass(REFCLSID clsid, DWORD context, bool systemFolderPasses);
+    DWORD JudgeServerKey(const std::wstring& key, bool systemFolderPasses);
+    DWORD JudgeReading(const std::wstring& path, bool systemFolderPasses);
+    DWORD JudgeBareName(const std::wstring& name);
     bool WasJudged(const std::wstring& path) const;
 
     std::vector<std::wstring> judged_;
+    std::vector<Basalt::LoadedModule> platformModules_;
 };

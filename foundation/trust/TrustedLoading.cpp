@@ -1,9 +1,8 @@
 #include "foundation/trust/TrustedLoading.h"
 
 #include <objbase.h>
-#include <psapi.h>
 
-#include <memory>
+#include <algorithm>
 #include <new>
 #include <vector>
 
@@ -11,11 +10,13 @@
 #include "foundation/basalt/Format.h"
 #include "foundation/basalt/OwnedHandle.h"
 #include "foundation/basalt/ProcAddress.h"
+#include "foundation/trust/ModulePath.h"
 #include "foundation/trust/ModuleTrust.h"
 
 HMODULE TrustedLoadLibraryEx(const wchar_t* path, DWORD flags) {
-    // A relative path is judged against the current folder but may be loaded from anywhere on the search path.
-    if (path && !Basalt::IsAbsolutePath(path)) {
+    // A relative path is judged against the current folder but may be loaded from anywhere on the search path, and
+    // a file name without an extension is loaded with ".dll" appended.
+    if (path && !IsExactModulePath(path)) {
         SetLastError(ERROR_BAD_PATHNAME);
         return nullptr;
     }
@@ -70,6 +71,9 @@ HRESULT TrustedCoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, 
     *out = nullptr;
     if (!checkModule) return CoCreateInstance(clsid, outer, context, iid, out);
     if (judgement.JudgeRegistration(clsid, context) != 0) return E_ACCESSDENIED;
+    // Each interface COM is asked for may be marshalled from another apartment, with code COM loads for it.
+    for (const IID* asked : {&kTrustedFactoryIid, &kTrustedFactoryIid2, &iid})
+        if (judgement.JudgeProxyStub(*asked) != 0) return E_ACCESSDENIED;
     FactoryRef factory;
     const HRESULT hr = GetTrustedFactory(clsid, context, factory);
     if (FAILED(hr)) return hr;
@@ -91,35 +95,19 @@ HRESULT CoCreateInstanceViaFactory(REFCLSID clsid, IUnknown*, DWORD context, REF
 
 DWORD GetModulePathFromAddress(const void* address, wchar_t* out) {
     if (!address || !out) return ERROR_INVALID_PARAMETER;
-    std::unique_ptr<HMODULE[]> modules(new (std::nothrow) HMODULE[4096]);
-    if (!modules) return ERROR_NOT_ENOUGH_MEMORY;
-    const Basalt::KernelHandle process(
-        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId()));
-    if (!process) return GetLastError();
-    DWORD code = ERROR_ACCESS_DENIED;
-    DWORD needed = 0;
-    if (!EnumProcessModules(process.Get(), modules.get(), 4096 * sizeof(HMODULE), &needed)) {
-        code = GetLastError();
-    } else {
-        const DWORD count = std::min<DWORD>(needed / sizeof(HMODULE), 4096);
-        const auto target = reinterpret_cast<ULONG_PTR>(address);
-        for (DWORD i = 0; i < count; ++i) {
-            MODULEINFO info = {};
-            if (!GetModuleInformation(process.Get(), modules[i], &info, sizeof(info))) continue;
-            const auto base = reinterpret_cast<ULONG_PTR>(info.lpBaseOfDll);
-            if (target < base || target >= base + info.SizeOfImage) continue;
-            // Read with room for one more character: a name that fills the caller's buffer was cut, and a cut
-            // path may name some other file.
-            wchar_t name[MAX_PATH + 1] = {};
-            const DWORD length = GetModuleFileNameExW(process.Get(), modules[i], name, MAX_PATH + 1);
-            if (length != 0 && length < MAX_PATH) {
-                wmemcpy(out, name, length + 1);
-                code = ERROR_SUCCESS;
-            }
-            break;
-        }
-    }
-    return code;
+    // The loader's own answer for this process: walking the module list from outside costs tens of milliseconds a
+    // call under Wine. The reference keeps the module while its name is read.
+    HMODULE holder = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, static_cast<const wchar_t*>(address), &holder))
+        return ERROR_ACCESS_DENIED;
+    const Basalt::LoadedModule module(holder);
+    // Room for one more character: a name that fills the caller's buffer was cut, and a cut path may name another
+    // file.
+    wchar_t name[MAX_PATH + 1] = {};
+    const DWORD length = GetModuleFileNameW(module.Get(), name, MAX_PATH + 1);
+    if (length == 0 || length >= MAX_PATH) return ERROR_ACCESS_DENIED;
+    wmemcpy(out, name, length + 1);
+    return ERROR_SUCCESS;
 }
 
 DWORD VerifyModuleOfAddress(const void* address) {
@@ -190,8 +178,9 @@ bool AllowsLoading(LONG result) {
 
 // Judges load.path with a fresh record and loads it when the verdict allows. Returns the verdict.
 LONG JudgeAndLoad(SiblingLoad& load) {
-    // The file judged must be the file loaded: a relative path may be loaded from elsewhere than where it was judged.
-    if (!Basalt::IsAbsolutePath(load.path)) return ERROR_BAD_PATHNAME;
+    // The file judged must be the file loaded: a relative path may be loaded from elsewhere than where it was judged,
+    // and a file name without an extension with ".dll" appended.
+    if (!IsExactModulePath(load.path)) return ERROR_BAD_PATHNAME;
     FileTrustVerification record(load.path);
     const LONG result = VerifyFileTrust(record);
     if (AllowsLoading(result)) load.module = LoadLibraryExW(load.path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);

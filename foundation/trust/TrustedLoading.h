@@ -19,25 +19,27 @@ struct ITrustedClassFactory : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Create(REFIID iid, void** out) = 0;
 };
 
-// Only an absolute path is loaded (a relative one gives ERROR_BAD_PATHNAME): the file judged must be the file loaded.
-// VerifyModuleTrust(path) first; on a non-zero code that code becomes the last error and no module is loaded.
+// Only an exact module path is loaded (foundation/trust/ModulePath.h: absolute, its file name with an extension;
+// any other gives ERROR_BAD_PATHNAME): the file judged must be the file loaded. VerifyModuleTrust(path) first; on a
+// non-zero code that code becomes the last error and no module is loaded.
 HMODULE TrustedLoadLibraryEx(const wchar_t* path, DWORD flags);
 
 // checkModule 0: exactly CoCreateInstance. Otherwise every module COM may load for the class must pass
-// ComServerJudgement::JudgeRegistration before COM is asked for the class object, so a refused server is never
-// loaded; then through the factory interfaces, and only when the module that implements the factory passes
-// VerifyModuleTrust as well. A refusal gives E_ACCESSDENIED; the outer object is not used on this path.
+// ComServerJudgement::JudgeRegistration, and the proxy/stub of each interface asked for (the two factory interfaces
+// and `iid`) JudgeProxyStub, before COM is asked for the class object, so a refused module is never loaded; then
+// through the factory interfaces, and only when the module that implements the factory passes VerifyModuleTrust as
+// well. A refusal gives E_ACCESSDENIED; the outer object is not used on this path.
 HRESULT TrustedCoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid, void** out,
                                 BOOL checkModule);
-// The same, keeping the judgement of the registration for the caller: a caller that falls back on plain creation
-// judges the object it gets with it (ComServerJudgement::JudgeObject).
+// The same, keeping the judgement for the caller: a caller that falls back on plain creation judges the proxy/stub of
+// IClassFactory and the object it gets with it.
 HRESULT TrustedCoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid, void** out,
                                 BOOL checkModule, ComServerJudgement& judgement);
 // The same creation through the factory interfaces, without the module check.
 HRESULT CoCreateInstanceViaFactory(REFCLSID clsid, IUnknown* ignored, DWORD context, REFIID iid, void** out);
 
-// The file of the loaded module that contains the address (out: MAX_PATH characters). 0, 87, 8, 5 (no module) or
-// the last error of the process query.
+// The file of the loaded module that contains the address, as the loader knows it (out: MAX_PATH characters). 0, 87,
+// or 5 (no module, or a name that does not fit).
 DWORD GetModulePathFromAddress(const void* address, wchar_t* out);
 // VerifyModuleTrust of the module that contains the address; 87 when there is none.
 DWORD VerifyModuleOfAddress(const void* address);
@@ -78,7 +80,8 @@ struct SiblingLoad {
 
 // Finds the library in the validation service's install folder, then next to the fallback module (also when the
 // install folder cannot be read; never in the current directory), judges it with WinVerifyTrust and loads it when
-// the result allows. 0, 87, 8 or the WinVerifyTrust result.
+// the result allows. A path that is no exact module path is neither judged nor loaded (ERROR_BAD_PATHNAME). 0, 87,
+// 8 or the WinVerifyTrust result.
 DWORD LoadSignedSiblingDll(SiblingLoad& load);
 
 // Loads the signed sibling library, asks its "NotComDllGetInterface" export for the named interface and frees the
