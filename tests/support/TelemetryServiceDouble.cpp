@@ -1,7 +1,9 @@
 #include "tests/support/TelemetryServiceDouble.h"
 
 #include <windows.h>
+#include <gtest/gtest.h>
 #include <objbase.h>
+#include <oleauto.h>
 
 #include <algorithm>
 
@@ -20,7 +22,63 @@ std::wstring GuidText(const CLSID& clsid) {
     return text;
 }
 
-std::wstring ClassKey(const CLSID& clsid) { return L"Software\\Classes\\CLSID\\" + GuidText(clsid); }
+// {5B2C9E31-7A0D-4C6B-9E4F-1D3A8B6C2E70}
+constexpr GUID kServiceLibrary = {0x5b2c9e31, 0x7a0d, 0x4c6b, {0x9e, 0x4f, 0x1d, 0x3a, 0x8b, 0x6c, 0x2e, 0x70}};
+
+template <class Interface>
+class ComRef {
+public:
+    ~ComRef() {
+        if (p_) p_->Release();
+    }
+    Interface** Receive() { return &p_; }
+    Interface* operator->() const { return p_; }
+    Interface* Get() const { return p_; }
+
+private:
+    Interface* p_ = nullptr;
+};
+
+// The service's interface as a type library holds it: IUnknown's methods, then SendRecord(BSTR, BSTR, BSTR).
+void WriteServiceTypeLibrary(const std::wstring& file) {
+    ComRef<ITypeLib> standard;
+    ComRef<ITypeInfo> unknown;
+    ComRef<ICreateTypeLib2> library;
+    ComRef<ICreateTypeInfo> service;
+    ASSERT_EQ(LoadTypeLib(L"stdole2.tlb", standard.Receive()), S_OK);
+    ASSERT_EQ(standard->GetTypeInfoOfGuid(IID_IUnknown, unknown.Receive()), S_OK);
+    ASSERT_EQ(CreateTypeLib2(SYS_WIN64, file.c_str(), library.Receive()), S_OK);
+    ASSERT_EQ(library->SetGuid(kServiceLibrary), S_OK);
+    ASSERT_EQ(library->SetName(const_cast<LPOLESTR>(L"WelkinTelemetryTest")), S_OK);
+    ASSERT_EQ(library->SetVersion(1, 0), S_OK);
+    ASSERT_EQ(library->CreateTypeInfo(const_cast<LPOLESTR>(L"ITelemetryService"), TKIND_INTERFACE,
+                                      service.Receive()),
+              S_OK);
+    ASSERT_EQ(service->SetGuid(Orvan::Analytics::kTelemetryServiceIid), S_OK);
+    ASSERT_EQ(service->SetTypeFlags(TYPEFLAG_FOLEAUTOMATION), S_OK);
+    HREFTYPE base = 0;
+    ASSERT_EQ(service->AddRefTypeInfo(unknown.Get(), &base), S_OK);
+    ASSERT_EQ(service->AddImplType(0, base), S_OK);
+    ELEMDESC texts[3] = {};
+    for (ELEMDESC& text : texts) {
+        text.tdesc.vt = VT_BSTR;
+        text.paramdesc.wParamFlags = PARAMFLAG_FIN;
+    }
+    FUNCDESC method = {};
+    method.memid = 0x60010000;
+    method.funckind = FUNC_PUREVIRTUAL;
+    method.invkind = INVOKE_FUNC;
+    method.callconv = CC_STDCALL;
+    method.cParams = 3;
+    method.lprgelemdescParam = texts;
+    method.elemdescFunc.tdesc.vt = VT_HRESULT;
+    ASSERT_EQ(service->AddFuncDesc(0, &method), S_OK);
+    LPOLESTR names[] = {const_cast<LPOLESTR>(L"SendRecord"), const_cast<LPOLESTR>(L"first"),
+                        const_cast<LPOLESTR>(L"json"), const_cast<LPOLESTR>(L"third")};
+    ASSERT_EQ(service->SetFuncAndParamNames(0, names, 4), S_OK);
+    ASSERT_EQ(service->LayOut(), S_OK);
+    ASSERT_EQ(library->SaveAllChanges(), S_OK);
+}
 
 std::wstring Widen(const std::string& utf8) {
     if (utf8.empty()) return std::wstring();
@@ -45,26 +103,41 @@ void TelemetryServiceDouble::Register(const std::wstring& serverPath) {
 }
 
 void TelemetryServiceDouble::RegisterServer(const CLSID& clsid, const wchar_t* subkey, const std::wstring& path,
-                                            DWORD type) {
-    const std::wstring key = KeptClassKey(clsid) + L"\\" + subkey;
+                                            DWORD type, const wchar_t* threadingModel) {
+    const std::wstring key = KeptKey(L"CLSID\\" + GuidText(clsid)) + L"\\" + subkey;
     registry_.SetString(HKEY_LOCAL_MACHINE, key, nullptr, path, RegView::Wow64, type);
-    registry_.SetString(HKEY_LOCAL_MACHINE, key, L"ThreadingModel", L"Both", RegView::Wow64);
+    registry_.SetString(HKEY_LOCAL_MACHINE, key, L"ThreadingModel", threadingModel, RegView::Wow64);
 }
 
 void TelemetryServiceDouble::RegisterTreatAs(const CLSID& clsid, const CLSID& treatAs) {
-    registry_.SetString(HKEY_LOCAL_MACHINE, KeptClassKey(clsid) + L"\\TreatAs", nullptr, GuidText(treatAs),
+    registry_.SetString(HKEY_LOCAL_MACHINE, KeptKey(L"CLSID\\" + GuidText(clsid)) + L"\\TreatAs", nullptr,
+                        GuidText(treatAs), RegView::Wow64);
+}
+
+void TelemetryServiceDouble::RegisterProxyStub(const IID& iid, const CLSID& proxyStub) {
+    const std::wstring key = KeptKey(L"Interface\\" + GuidText(iid));
+    registry_.SetString(HKEY_LOCAL_MACHINE, key + L"\\ProxyStubClsid32", nullptr, GuidText(proxyStub),
                         RegView::Wow64);
 }
 
-std::wstring TelemetryServiceDouble::KeptClassKey(const CLSID& clsid) {
-    const std::wstring key = ClassKey(clsid);
-    if (std::find(classKeys_.begin(), classKeys_.end(), key) == classKeys_.end()) classKeys_.push_back(key);
+void TelemetryServiceDouble::RegisterTypeLibrary(const std::wstring& file) {
+    // Registration writes the interface's key and the library's; both are wiped with the classes.
+    KeptKey(L"Interface\\" + GuidText(Orvan::Analytics::kTelemetryServiceIid));
+    KeptKey(L"TypeLib\\" + GuidText(kServiceLibrary));
+    WriteServiceTypeLibrary(file);
+    ComRef<ITypeLib> library;
+    ASSERT_EQ(LoadTypeLibEx(file.c_str(), REGKIND_REGISTER, library.Receive()), S_OK);
+}
+
+std::wstring TelemetryServiceDouble::KeptKey(const std::wstring& classesPath) {
+    const std::wstring key = L"Software\\Classes\\" + classesPath;
+    if (std::find(keys_.begin(), keys_.end(), key) == keys_.end()) keys_.push_back(key);
     return key;
 }
 
 void TelemetryServiceDouble::Unregister() {
-    for (const std::wstring& key : classKeys_) ScratchRegistry::Wipe(HKEY_LOCAL_MACHINE, key, RegView::Wow64);
-    classKeys_.clear();
+    for (const std::wstring& key : keys_) ScratchRegistry::Wipe(HKEY_LOCAL_MACHINE, key, RegView::Wow64);
+    keys_.clear();
 }
 
 std::vector<std::string> TelemetryServiceDouble::Events() const {

@@ -2,7 +2,8 @@
 // Drives the telemetry service double (tests/doubles/TelemetryServiceDouble.cpp): registers it as the service's
 // in-process server under HKLM (this Wine ignores HKCU classes) with ThreadingModel "Both", names its settings as
 // environment variables, and reads its journal back. A test may lay out the service's class (and the double's other
-// class) otherwise: a handler, a redirection, a path in another form.
+// class) otherwise: a handler, a redirection, a path in another form, another threading model, and the proxy/stub
+// COM marshals the service's interface with.
 #include <windows.h>
 
 #include <map>
@@ -29,8 +30,14 @@ public:
     void Register(const std::wstring& serverPath);
     // One entry of a class this helper registers and wipes (the service's, or doubles::kClsidTelemetryRedirect):
     // `subkey` "InprocServer32" or "InprocHandler32" with the path stored as `type`, or the class it is treated as.
-    void RegisterServer(const CLSID& clsid, const wchar_t* subkey, const std::wstring& path, DWORD type = REG_SZ);
+    void RegisterServer(const CLSID& clsid, const wchar_t* subkey, const std::wstring& path, DWORD type = REG_SZ,
+                        const wchar_t* threadingModel = L"Both");
     void RegisterTreatAs(const CLSID& clsid, const CLSID& treatAs);
+    // The class COM loads to marshal the interface (the service's, or another whose key this helper may wipe).
+    void RegisterProxyStub(const IID& iid, const CLSID& proxyStub);
+    // Writes a type library describing the service's interface to `file` and registers it, so that the platform's
+    // type-library marshaler (a proxy/stub in the System folder) marshals the interface.
+    void RegisterTypeLibrary(const std::wstring& file);
     void Unregister();
 
     // The journal's lines with the JSON of each "send" line cut off ("send 0 42 0").
@@ -41,12 +48,12 @@ public:
     const std::wstring& JournalPath() const { return journal_; }
 
 private:
-    // The class's key, remembered for Unregister.
-    std::wstring KeptClassKey(const CLSID& clsid);
+    // The key under "Software\Classes" (a class's "CLSID\{...}"), remembered for Unregister.
+    std::wstring KeptKey(const std::wstring& classesPath);
 
     std::wstring journal_;
     ScratchRegistry registry_;
-    std::vector<std::wstring> classKeys_;
+    std::vector<std::wstring> keys_;
 };
 
 }  // namespace testsupport

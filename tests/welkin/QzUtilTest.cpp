@@ -15,6 +15,7 @@
 #include "tests/support/TempFolder.h"
 #include "tests/support/WinePaths.h"
 #include "welkin/QzUtil.h"
+#include "welkin/TrustedModule.h"
 
 namespace {
 
@@ -191,6 +192,27 @@ TEST_F(QzUtilBindingTest, AFolderThatIsNotAbsoluteIsNeitherJudgedNorLoaded) {
             EXPECT_EQ(line.find(L"relative_folder"), std::wstring::npos) << testing::PrintToString(line);
     }
     SetCurrentDirectoryW(previous);
+}
+
+// The loader appends ".dll" to a file name without an extension: the signed file of that name is never judged for
+// the unsigned one beside it.
+TEST_F(QzUtilBindingTest, AModuleNameWithoutAnExtensionIsNeitherJudgedNorLoaded) {
+    const std::wstring folder = Place(trusttest::UnsignedFile(L"QzUtil"), scratch_.File(L"bare"));
+    ASSERT_TRUE(CopyFileW(SignedBuild(kMain).c_str(), (folder + L"\\QzUtil").c_str(), FALSE));
+    validation_.ClearJournal();
+    int loads = 0;
+    HMODULE module = nullptr;
+    EXPECT_EQ(LoadTrustedModule(folder + L"\\QzUtil",
+                                [&](const wchar_t* file) {
+                                    ++loads;
+                                    return LoadLibraryW(file);
+                                },
+                                module),
+              static_cast<DWORD>(ERROR_BAD_PATHNAME));
+    EXPECT_EQ(module, nullptr);
+    EXPECT_EQ(loads, 0);
+    EXPECT_TRUE(validation_.Journal().empty()) << testing::PrintToString(validation_.Journal());
+    if (module) FreeLibrary(module);
 }
 
 TEST_F(QzUtilBindingTest, SecondLoadTakesOneMoreReference) {

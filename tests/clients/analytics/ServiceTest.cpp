@@ -16,7 +16,9 @@
 #include "clients/analytics/Event.h"
 #include "clients/analytics/LegacyTransport.h"
 #include "clients/analytics/SDKConnector.h"
+#include "foundation/basalt/FileHelpers.h"
 #include "foundation/basalt/OwnedHandle.h"
+#include "foundation/trust/TrustedLoading.h"
 #include "tests/doubles/ComObject.h"
 #include "tests/doubles/DoubleIds.h"
 #include "tests/foundation/trust/TrustTestFiles.h"
@@ -255,11 +257,26 @@ TEST_F(ServiceTest, OnlyAJudgedModuleIsLoadedWhateverFormTheRegistrationTakes) {
     ASSERT_TRUE(CreateDirectoryW(scratch_.File(L"signed").c_str(), nullptr));
     ASSERT_TRUE(CopyFileW(signedServer.c_str(), scratch_.File(L"signed\\telemetry_service.dll").c_str(), FALSE));
     SetEnvironmentVariableW(L"WELKIN_TEST_SERVER", L"signed");
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
+    const std::wstring systemFolder = system;
+    const std::wstring workingFolder = Basalt::GetCurrentFolder();
     int copies = 0;
+    std::vector<std::wstring> placed;  // outside the scratch folder
+    std::vector<Basalt::LoadedModule> loaded;
     // A fresh unsigned copy for each use, so that a load shows in the journal even after COM has unloaded one.
     const auto unsignedCopy = [&](const std::wstring& folder) {
         const std::wstring path = folder + L"\\telemetry_service" + std::to_wstring(++copies) + L".dll";
         EXPECT_TRUE(CopyFileW(testsupport::WindowsPathOf(TELEMETRY_DOUBLE_DLL).c_str(), path.c_str(), FALSE));
+        if (folder == systemFolder) placed.push_back(path);
+        return path;
+    };
+    // The signed server as a file without an extension, beside an unsigned copy of that name with ".dll".
+    const auto signedWithoutExtension = [&](const std::wstring& folder) {
+        std::wstring path = unsignedCopy(folder);
+        path.resize(path.size() - 4);
+        EXPECT_TRUE(CopyFileW(signedServer.c_str(), path.c_str(), FALSE));
+        if (folder == systemFolder) placed.push_back(path);
         return path;
     };
     struct Case {
@@ -299,6 +316,53 @@ TEST_F(ServiceTest, OnlyAJudgedModuleIsLoadedWhateverFormTheRegistrationTakes) {
          false},
         {"the signed server's path in double quotes",
          [&] { service_.RegisterServer(service, L"InprocServer32", L"\"" + signedServer + L"\""); }, true},
+        {"a quoted path after the signed server's, the whole text vouched for",
+         [&] {
+             const std::wstring text = signedServer + L"\"" + unsignedCopy(scratch_.Path()) + L"\"";
+             validation_.Vouch({text});
+             service_.RegisterServer(service, L"InprocServer32", text);
+         },
+         false},
+        {"a signed file without an extension, an unsigned one with \".dll\" beside it",
+         [&] { service_.RegisterServer(service, L"InprocServer32", signedWithoutExtension(scratch_.Path())); },
+         false},
+        {"the same in the System folder",
+         [&] { service_.RegisterServer(service, L"InprocServer32", signedWithoutExtension(systemFolder)); }, false},
+        {"the signed server with the platform's default handler",
+         [&] {
+             service_.RegisterServer(service, L"InprocServer32", signedServer);
+             service_.RegisterServer(service, L"InprocHandler32", L"ole32.dll");
+         },
+         true},
+        {"only a handler by the bare name of an unsigned module loaded from outside the System folder",
+         [&] {
+             const std::wstring handler = unsignedCopy(scratch_.Path());
+             loaded.emplace_back(LoadLibraryW(handler.c_str()));
+             ASSERT_TRUE(loaded.back());
+             service_.RegisterServer(service, L"InprocHandler32", handler.substr(scratch_.Path().size() + 1));
+         },
+         false},
+        {"only an unsigned handler by a bare name the working folder resolves",
+         [&] {
+             const std::wstring handler = unsignedCopy(scratch_.Path());
+             ASSERT_TRUE(SetCurrentDirectoryW(scratch_.Path().c_str()));
+             service_.RegisterServer(service, L"InprocHandler32", handler.substr(scratch_.Path().size() + 1));
+         },
+         false},
+        {"the signed server made in another apartment, its interface marshalled by an unsigned proxy/stub",
+         [&] {
+             service_.RegisterServer(service, L"InprocServer32", signedServer, REG_SZ, L"Apartment");
+             service_.RegisterProxyStub(Orvan::Analytics::kTelemetryServiceIid, redirect);
+             service_.RegisterServer(redirect, L"InprocServer32", unsignedCopy(scratch_.Path()));
+         },
+         false},
+        {"the signed server made in another apartment, its interface marshalled by the platform's type library "
+         "marshaler",
+         [&] {
+             service_.RegisterServer(service, L"InprocServer32", signedServer, REG_SZ, L"Apartment");
+             service_.RegisterTypeLibrary(scratch_.File(L"service.tlb"));
+         },
+         true},
     };
     for (const wchar_t* factories : {L"", L"both"}) {
         Set(TelemetryServiceDouble::kFactories, factories);
@@ -320,9 +384,54 @@ TEST_F(ServiceTest, OnlyAJudgedModuleIsLoadedWhateverFormTheRegistrationTakes) {
             }
             EXPECT_EQ(LiveObjects(), 0);
             EXPECT_TRUE(ApartmentReleased());
+            validation_.SetMode(trusttest::ValidationDouble::kVouchSigned);
+            SetCurrentDirectoryW(workingFolder.c_str());
         }
     }
     SetEnvironmentVariableW(L"WELKIN_TEST_SERVER", nullptr);
+    for (const std::wstring& file : placed) DeleteFileW(file.c_str());
+}
+
+// Every interface the transport asks COM for is marshalled when the server is made in another apartment; an unsigned
+// proxy/stub for any of them is never loaded. IClassFactory's registry entry is the platform's own, so its
+// proxy/stub is registered in this process instead, where COM looks first.
+TEST_F(ServiceTest, NoInterfaceAskedForIsMarshalledByAnUnjudgedProxyStub) {
+    const CLSID& proxyStub = doubles::kClsidTelemetryRedirect;
+    const struct {
+        const char* name;
+        const IID& iid;
+        const wchar_t* factories;
+    } cases[] = {
+        {"first factory interface", kTrustedFactoryIid, L"both"},
+        {"second factory interface", kTrustedFactoryIid2, L"both"},
+        {"IClassFactory", IID_IClassFactory, L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // A copy of its own for each row, so that a load shows even after COM has unloaded an earlier one.
+        const std::wstring unsignedServer = scratch_.File(L"proxy_stub_" + std::to_wstring(&c - cases) + L".dll");
+        ASSERT_TRUE(
+            CopyFileW(testsupport::WindowsPathOf(TELEMETRY_DOUBLE_DLL).c_str(), unsignedServer.c_str(), FALSE));
+        Set(TelemetryServiceDouble::kFactories, c.factories);
+        service_.Unregister();
+        service_.RegisterServer(Orvan::Analytics::kTelemetryServiceClsid, L"InprocServer32",
+                                trusttest::SignedFile(L"good", L"telemetry_service"), REG_SZ, L"Apartment");
+        service_.RegisterServer(proxyStub, L"InprocServer32", unsignedServer);
+        // Held across the send: the registration in this process lives as long as the multithreaded apartment.
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+        if (IsEqualIID(c.iid, IID_IClassFactory))
+            ASSERT_EQ(CoRegisterPSClsid(c.iid, proxyStub), S_OK);
+        else
+            service_.RegisterProxyStub(c.iid, proxyStub);
+        service_.ClearJournal();
+        CLegacyTransport transport;
+        EXPECT_FALSE(transport.send(Record{{L"a", L"b"}}));
+        const auto events = service_.Events();
+        EXPECT_THAT(events, testing::Not(testing::Contains("attach"))) << testing::PrintToString(events);
+        EXPECT_THAT(events, testing::Not(testing::Contains(testing::StartsWith("send"))));
+        CoUninitialize();
+        EXPECT_EQ(LiveObjects(), 0);
+    }
 }
 
 // An ordinary class factory of this (unsigned) program, registered with COM at run time for the service's class: a

@@ -65,9 +65,9 @@ TEST_F(ProcessTrustTest, TrustedLoadLibraryExChecksBeforeLoading) {
     FreeLibrary(module);
 }
 
-// A path that is not absolute is judged against the current folder but loaded from the search path: it is refused
-// even when every file would pass.
-TEST_F(ProcessTrustTest, TrustedLoadLibraryExLoadsOnlyAbsolutePaths) {
+// A path that is not absolute is judged against the current folder but loaded from the search path, and a file name
+// without an extension is loaded with ".dll" appended: both are refused even when every file would pass.
+TEST_F(ProcessTrustTest, TrustedLoadLibraryExLoadsOnlyExactPaths) {
     const std::wstring file = SignedFile(L"good", L"trust_payload");
     const size_t nameAt = file.find_last_of(L'\\');
     const size_t folderAt = file.find_last_of(L'\\', nameAt - 1);
@@ -78,7 +78,13 @@ TEST_F(ProcessTrustTest, TrustedLoadLibraryExLoadsOnlyAbsolutePaths) {
     double_.SetMode(trusttest::ValidationDouble::kVouchAll);
     const std::wstring fromParent = file.substr(folderAt + 1);
     // From the current folder, from the current drive's root, and from the current folder of the file's drive.
-    const std::wstring relatives[] = {fromParent, L".\\" + fromParent, file.substr(2), file.substr(0, 2) + fromParent};
+    // The signed file without its extension, where the loader would open the unsigned one beside it.
+    const testsupport::TempFolder scratch;
+    const std::wstring bare = scratch.File(L"trust_payload");
+    ASSERT_TRUE(CopyFileW(file.c_str(), bare.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(UnsignedFile(L"trust_payload").c_str(), (bare + L".dll").c_str(), FALSE));
+    const std::wstring relatives[] = {fromParent, L".\\" + fromParent, file.substr(2), file.substr(0, 2) + fromParent,
+                                      bare};
     for (const std::wstring& relative : relatives) {
         SetLastError(0);
         const HMODULE module = TrustedLoadLibraryEx(relative.c_str(), 0);

@@ -12,6 +12,7 @@ namespace {
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using trusttest::SignedFile;
+using trusttest::UnsignedFile;
 using trusttest::SignedFolder;
 
 class ValidationClientTest : public ::testing::Test {
@@ -178,9 +179,14 @@ TEST_F(ValidationClientTest, SiblingNextToTheFallbackModule) {
     FreeLibrary(neighbour);
 }
 
-// An install folder or a library name that is not absolute is never judged nor loaded, wherever it would resolve.
-TEST_F(ValidationClientTest, SiblingByARelativePathIsRefused) {
+// An install folder or a library name that is not absolute is never judged nor loaded, wherever it would resolve;
+// nor is a name without an extension, which the loader would open with ".dll" appended.
+TEST_F(ValidationClientTest, SiblingByAPathThatIsNotExactIsRefused) {
     const std::wstring folder = SignedFolder(L"good");
+    const testsupport::TempFolder scratch;
+    const std::wstring bare = scratch.File(L"jxvvtpa");
+    ASSERT_TRUE(CopyFileW((folder + L"\\jxvvtpa.dll").c_str(), bare.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(UnsignedFile(L"trust_payload").c_str(), (bare + L".dll").c_str(), FALSE));
     const size_t split = folder.find_last_of(L'\\');
     wchar_t previous[MAX_PATH] = {};
     GetCurrentDirectoryW(MAX_PATH, previous);
@@ -191,7 +197,9 @@ TEST_F(ValidationClientTest, SiblingByARelativePathIsRefused) {
         std::wstring name;
     } cases[] = {{relativeFolder, L"jxvvtpa.dll"},
                  {folder.substr(2), L"jxvvtpa.dll"},
-                 {folder, folder.substr(0, 2) + relativeFolder + L"\\jxvvtpa.dll"}};
+                 {folder, folder.substr(0, 2) + relativeFolder + L"\\jxvvtpa.dll"},
+                 {scratch.Path(), L"jxvvtpa"},
+                 {folder, bare}};
     for (const auto& c : cases) {
         double_.Uninstall();
         double_.Install(L"15.5", c.installDir);
