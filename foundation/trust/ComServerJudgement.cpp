@@ -62,10 +62,16 @@ std::wstring SystemFolder() {
     return length > 0 && length < MAX_PATH ? std::wstring(folder, length) : std::wstring();
 }
 
+// Whether the file the loader opens for the path lies directly in the System folder: "." and ".." steps and "/" are
+// resolved first, as the loader resolves them, so "<System>\../x.dll" is not in it.
 bool InSystemFolder(const std::wstring& path) {
     const std::wstring system = SystemFolder();
-    const size_t slash = path.find_last_of(L'\\');
-    return !system.empty() && slash != std::wstring::npos && SamePath(path.substr(0, slash), system);
+    wchar_t full[MAX_PATH + 1] = {};
+    const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH + 1, full, nullptr);
+    if (system.empty() || length == 0 || length >= MAX_PATH) return false;
+    const std::wstring resolved(full, length);
+    const size_t slash = resolved.find_last_of(L'\\');
+    return slash != std::wstring::npos && SamePath(resolved.substr(0, slash), system);
 }
 
 // A name the loader looks up among the modules already loaded before it searches any folder.

@@ -356,6 +356,21 @@ TEST_F(ServiceTest, OnlyAJudgedModuleIsLoadedWhateverFormTheRegistrationTakes) {
              service_.RegisterServer(redirect, L"InprocServer32", unsignedCopy(scratch_.Path()));
          },
          false},
+        {"the same, the unsigned proxy/stub named through the System folder",
+         [&] {
+             // "<System>\../../<path from the drive root, with "/">": the text begins in the System folder, the file
+             // does not lie in it.
+             std::wstring path = unsignedCopy(scratch_.Path());
+             std::replace(path.begin(), path.end(), L'\\', L'/');
+             std::wstring up = L"../";  // one step for each folder of the System folder's path
+             for (size_t i = 3; i < systemFolder.size(); ++i)
+                 if (systemFolder[i] == L'\\') up += L"../";
+             path = systemFolder + L"\\" + up + path.substr(3);
+             service_.RegisterServer(service, L"InprocServer32", signedServer, REG_SZ, L"Apartment");
+             service_.RegisterProxyStub(Orvan::Analytics::kTelemetryServiceIid, redirect);
+             service_.RegisterServer(redirect, L"InprocServer32", path);
+         },
+         false},
         {"the signed server made in another apartment, its interface marshalled by the platform's type library "
          "marshaler",
          [&] {
