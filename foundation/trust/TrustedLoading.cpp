@@ -71,8 +71,9 @@ HRESULT TrustedCoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, 
     *out = nullptr;
     if (!checkModule) return CoCreateInstance(clsid, outer, context, iid, out);
     if (judgement.JudgeRegistration(clsid, context) != 0) return E_ACCESSDENIED;
-    // Each interface COM is asked for may be marshalled from another apartment, with code COM loads for it.
-    for (const IID* asked : {&kTrustedFactoryIid, &kTrustedFactoryIid2, &iid})
+    // Each interface COM is asked for may be marshalled from another apartment, with code COM loads for it, and so
+    // is COM's own interface for reaching an object there.
+    for (const IID* asked : {&kTrustedFactoryIid, &kTrustedFactoryIid2, &iid, &kRemUnknownIid})
         if (judgement.JudgeProxyStub(*asked) != 0) return E_ACCESSDENIED;
     FactoryRef factory;
     const HRESULT hr = GetTrustedFactory(clsid, context, factory);

@@ -18,6 +18,8 @@ inline constexpr GUID kTrustedFactoryIid2 = {0x6058502e, 0x6069, 0x43f4, {0xb7, 
 struct ITrustedClassFactory : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Create(REFIID iid, void** out) = 0;
 };
+// IRemUnknown: COM marshals it along with every interface it hands to another apartment.
+inline constexpr GUID kRemUnknownIid = {0x00000131, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 // Only an exact module path is loaded (foundation/trust/ModulePath.h: absolute, its file name with an extension;
 // any other gives ERROR_BAD_PATHNAME): the file judged must be the file loaded. VerifyModuleTrust(path) first; on a
@@ -26,7 +28,8 @@ HMODULE TrustedLoadLibraryEx(const wchar_t* path, DWORD flags);
 
 // checkModule 0: exactly CoCreateInstance. Otherwise every module COM may load for the class must pass
 // ComServerJudgement::JudgeRegistration, and the proxy/stub of each interface asked for (the two factory interfaces
-// and `iid`) JudgeProxyStub, before COM is asked for the class object, so a refused module is never loaded; then
+// and `iid`) and of IRemUnknown JudgeProxyStub, before COM is asked for the class object, so a refused module is
+// never loaded; then
 // through the factory interfaces, and only when the module that implements the factory passes VerifyModuleTrust as
 // well. A refusal gives E_ACCESSDENIED; the outer object is not used on this path.
 HRESULT TrustedCoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid, void** out,

@@ -408,8 +408,8 @@ TEST_F(ServiceTest, OnlyAJudgedModuleIsLoadedWhateverFormTheRegistrationTakes) {
 }
 
 // Every interface the transport asks COM for is marshalled when the server is made in another apartment; an unsigned
-// proxy/stub for any of them is never loaded. IClassFactory's registry entry is the platform's own, so its
-// proxy/stub is registered in this process instead, where COM looks first.
+// proxy/stub for any of them is never loaded. The registry entries of IClassFactory and IRemUnknown are the
+// platform's own, so their proxy/stub is registered in this process instead, where COM looks first.
 TEST_F(ServiceTest, NoInterfaceAskedForIsMarshalledByAnUnjudgedProxyStub) {
     const CLSID& proxyStub = doubles::kClsidTelemetryRedirect;
     const struct {
@@ -420,6 +420,7 @@ TEST_F(ServiceTest, NoInterfaceAskedForIsMarshalledByAnUnjudgedProxyStub) {
         {"first factory interface", kTrustedFactoryIid, L"both"},
         {"second factory interface", kTrustedFactoryIid2, L"both"},
         {"IClassFactory", IID_IClassFactory, L""},
+        {"IRemUnknown, which COM marshals for each proxy", kRemUnknownIid, L""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -434,7 +435,7 @@ TEST_F(ServiceTest, NoInterfaceAskedForIsMarshalledByAnUnjudgedProxyStub) {
         service_.RegisterServer(proxyStub, L"InprocServer32", unsignedServer);
         // Held across the send: the registration in this process lives as long as the multithreaded apartment.
         ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
-        if (IsEqualIID(c.iid, IID_IClassFactory))
+        if (IsEqualIID(c.iid, IID_IClassFactory) || IsEqualIID(c.iid, kRemUnknownIid))
             ASSERT_EQ(CoRegisterPSClsid(c.iid, proxyStub), S_OK);
         else
             service_.RegisterProxyStub(c.iid, proxyStub);
