@@ -86,8 +86,8 @@ DWORD ComServerJudgement::JudgeRegistration(REFCLSID clsid, DWORD context) {
 DWORD ComServerJudgement::JudgeProxyStub(REFIID iid) {
     CLSID proxyStub = GUID_NULL;
     const HRESULT hr = CoGetPSClsid(iid, &proxyStub);
-    // COM cannot marshal such an interface at all, so it loads nothing for it.
-    if (hr == REGDB_E_IIDNOTREG) return ERROR_SUCCESS;
+    // COM cannot marshal such an interface at all, or marshals nothing outside an apartment: it loads nothing for it.
+    if (hr == REGDB_E_IIDNOTREG || hr == CO_E_NOTINITIALIZED) return ERROR_SUCCESS;
     if (FAILED(hr)) return ERROR_ACCESS_DENIED;
     return JudgeChain(proxyStub, CLSCTX_INPROC_SERVER, true);
 }

@@ -9,7 +9,8 @@
 // JudgeProxyStub judges what COM loads to marshal the interface between apartments: the proxy/stub class COM names
 // for it (CoGetPSClsid), read as a server (TreatAs followed, its in-process server judged), except that a file
 // directly in the System folder passes (the platform's proxies and its type-library marshaler). An interface without
-// a proxy/stub class has nothing to judge; any other failure to name one is refused.
+// a proxy/stub class, or a thread outside any apartment, has nothing to judge; any other failure to name one is
+// refused.
 //
 // A path is read as COM reads it: REG_EXPAND_SZ expanded; REG_SZ as written and, when it holds "%", expanded too,
 // each reading judged; one pair of surrounding double quotes is taken off. A reading must then be an exact module

@@ -330,6 +330,11 @@ TEST_F(TrustedComTest, Failures) {
     EXPECT_EQ(TrustedCoCreateInstance(unknown, nullptr, CLSCTX_INPROC_SERVER, doubles::kIidTestObject, &object, TRUE),
               REGDB_E_CLASSNOTREG);
     EXPECT_EQ(object, nullptr);
+    // Outside any apartment COM's own answer, not a refusal.
+    CoUninitialize();
+    EXPECT_EQ(TrustedCoCreateInstance(unknown, nullptr, CLSCTX_INPROC_SERVER, doubles::kIidTestObject, &object, TRUE),
+              CO_E_NOTINITIALIZED);
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
 }
 
 }  // namespace
