@@ -4,7 +4,8 @@
 // else holds COM on the thread, so each call of the transport brings COM up and down. Its floor is the platform's
 // work for the same delivery: the two instances a Send makes (one to see the service is there, one to send), each
 // judged once by WinVerifyTrust of the server file and created and released within a COM initialisation of its
-// own, and one call with three texts.
+// own, and one call with three texts. The same Send is measured once more with the double answering the trusted
+// factory interfaces.
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
@@ -101,7 +102,7 @@ int main() {
         std::printf("telemetry service double not reached\n");
         return 1;
     }
-    const bench::Figures send = bench::Measure([&](std::uint64_t n) {
+    const auto sendStartEvents = [](std::uint64_t n) {
         for (std::uint64_t i = 0; i < n; ++i) {
             Orvan::Analytics::v2::CEvent event(L"welkin_start_all_services");
             event.Label(L"welkin_starting_all_services").Category(L"PartnerComponent").Action(L"start_all_services");
@@ -109,7 +110,12 @@ int main() {
             event.Add(L"Hit.Label.1", L"welkin is starting all the services").Add(L"Hit.Source", L"welkin");
             event.Send();
         }
-    }, 20, 11, 2);
+    };
+    const bench::Figures send = bench::Measure(sendStartEvents, 20, 11, 2);
+    // The other road: the server answers the trusted factory interfaces, whose implementing module is judged too.
+    SetEnvironmentVariableW(testsupport::TelemetryServiceDouble::kFactories, L"both");
+    const bench::Figures trustedSend = bench::Measure(sendStartEvents, 20, 11, 2);
+    SetEnvironmentVariableW(testsupport::TelemetryServiceDouble::kFactories, nullptr);
     std::wstring json;
     formatter.format(record, json);
     const auto create = [](Orvan::Analytics::ITelemetryService** out) {
@@ -144,5 +150,7 @@ int main() {
     bench::ReportValue("its floor: two judgements of the server, two creations, one call (median)",
                        bare.medianNs / 1e3, "us");
     bench::ReportValue("whole Send / floor (median)", send.medianNs / bare.medianNs, "x");
+    bench::ReportValue("whole Send through the trusted factory interfaces (median)", trustedSend.medianNs / 1e3, "us");
+    bench::ReportValue("that Send / floor (median)", trustedSend.medianNs / bare.medianNs, "x");
     return sink > 0 ? 0 : 1;
 }
