@@ -116,7 +116,8 @@ DWORD ComServerJudgement::JudgeClass(REFCLSID clsid, DWORD context, bool systemF
     if (context & CLSCTX_INPROC_SERVER)
         if (const DWORD code = JudgeServerKey(key + L"\\InprocServer32", systemFolderPasses)) return code;
     if (context & CLSCTX_INPROC_HANDLER)
-        if (const DWORD code = JudgeServerKey(key + L"\\InprocHandler32", systemFolderPasses)) return code;
+        // The platform's handlers (its default handler above all) lie in the System folder.
+        if (const DWORD code = JudgeServerKey(key + L"\\InprocHandler32", true)) return code;
     return ERROR_SUCCESS;
 }
 

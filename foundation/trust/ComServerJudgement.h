@@ -4,7 +4,8 @@
 //
 // JudgeRegistration reads the registration as COM does: the class and every class it is treated as ("TreatAs",
 // followed for at most kMaxTreatAsHops; a longer chain, and so every loop, or an unreadable entry is refused). For
-// each class the in-process server (when the context allows one) and the in-process handler (likewise) must pass.
+// each class the in-process server (when the context allows one) and the in-process handler (likewise) must pass;
+// a handler directly in the System folder passes (the platform's default handler, "ole32.dll").
 //
 // JudgeProxyStub judges what COM loads to marshal the interface between apartments: the proxy/stub class COM names
 // for it (CoGetPSClsid), read as a server (TreatAs followed, its in-process server judged), except that a file

@@ -334,6 +334,12 @@ TEST_F(ServiceTest, OnlyAJudgedModuleIsLoadedWhateverFormTheRegistrationTakes) {
              service_.RegisterServer(service, L"InprocHandler32", L"ole32.dll");
          },
          true},
+        {"the signed server with the platform's default handler by its path",
+         [&] {
+             service_.RegisterServer(service, L"InprocServer32", signedServer);
+             service_.RegisterServer(service, L"InprocHandler32", L"%SystemRoot%\\system32\\ole32.dll", REG_EXPAND_SZ);
+         },
+         true},
         {"only a handler by the bare name of an unsigned module loaded from outside the System folder",
          [&] {
              const std::wstring handler = unsignedCopy(scratch_.Path());
