@@ -6,9 +6,8 @@
 // pass the module trust check). Only when that path fails without refusing (no in-process server, class not
 // registered, no trusted factory interface) is plain CoCreateInstance tried, after the proxy/stub of IClassFactory
 // has passed too, and the object it gives is kept only when the module holding its code is trusted
-// (ComServerJudgement::JudgeObject). After a refusal (E_ACCESSDENIED) no
-// instance is kept, so initialize answers false. send answers false on any failure, exceptions included; nothing
-// escapes.
+// (ComServerJudgement::JudgeObject). After a refusal (E_ACCESSDENIED) no instance is kept, so initialize answers
+// false. send answers false on any failure, exceptions included; nothing escapes.
 #include <windows.h>
 
 #include <memory>
