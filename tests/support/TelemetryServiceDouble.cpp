@@ -10,6 +10,7 @@
 #include "clients/support/RapidJsonConfig.h"
 
 #include "clients/analytics/TelemetryService.h"
+#include "foundation/basalt/ComRef.h"
 #include "tests/support/CommandJournal.h"
 
 namespace testsupport {
@@ -25,26 +26,12 @@ std::wstring GuidText(const CLSID& clsid) {
 // {5B2C9E31-7A0D-4C6B-9E4F-1D3A8B6C2E70}
 constexpr GUID kServiceLibrary = {0x5b2c9e31, 0x7a0d, 0x4c6b, {0x9e, 0x4f, 0x1d, 0x3a, 0x8b, 0x6c, 0x2e, 0x70}};
 
-template <class Interface>
-class ComRef {
-public:
-    ~ComRef() {
-        if (p_) p_->Release();
-    }
-    Interface** Receive() { return &p_; }
-    Interface* operator->() const { return p_; }
-    Interface* Get() const { return p_; }
-
-private:
-    Interface* p_ = nullptr;
-};
-
 // The service's interface as a type library holds it: IUnknown's methods, then SendRecord(BSTR, BSTR, BSTR).
 void WriteServiceTypeLibrary(const std::wstring& file) {
-    ComRef<ITypeLib> standard;
-    ComRef<ITypeInfo> unknown;
-    ComRef<ICreateTypeLib2> library;
-    ComRef<ICreateTypeInfo> service;
+    Basalt::ComRef<ITypeLib> standard;
+    Basalt::ComRef<ITypeInfo> unknown;
+    Basalt::ComRef<ICreateTypeLib2> library;
+    Basalt::ComRef<ICreateTypeInfo> service;
     ASSERT_EQ(LoadTypeLib(L"stdole2.tlb", standard.Receive()), S_OK);
     ASSERT_EQ(standard->GetTypeInfoOfGuid(IID_IUnknown, unknown.Receive()), S_OK);
     ASSERT_EQ(CreateTypeLib2(SYS_WIN64, file.c_str(), library.Receive()), S_OK);
@@ -125,7 +112,7 @@ void TelemetryServiceDouble::RegisterTypeLibrary(const std::wstring& file) {
     KeptKey(L"Interface\\" + GuidText(Orvan::Analytics::kTelemetryServiceIid));
     KeptKey(L"TypeLib\\" + GuidText(kServiceLibrary));
     WriteServiceTypeLibrary(file);
-    ComRef<ITypeLib> library;
+    Basalt::ComRef<ITypeLib> library;
     ASSERT_EQ(LoadTypeLibEx(file.c_str(), REGKIND_REGISTER, library.Receive()), S_OK);
 }
 
