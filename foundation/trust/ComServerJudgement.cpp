@@ -164,14 +164,18 @@ bool ComServerJudgement::WasJudged(const std::wstring& path) const {
                        [&](const std::wstring& known) { return SamePath(known, path); });
 }
 
-DWORD ComServerJudgement::JudgeObject(IUnknown* object) const {
+DWORD ComServerJudgement::JudgeObject(IUnknown* object) const { return JudgeCodeModule(object, true); }
+
+DWORD ComServerJudgement::JudgeFactory(IUnknown* factory) const { return JudgeCodeModule(factory, false); }
+
+DWORD ComServerJudgement::JudgeCodeModule(IUnknown* object, bool systemFolderPasses) const {
     if (!object) return ERROR_INVALID_PARAMETER;
     try {
         void* const* table = *reinterpret_cast<void* const* const*>(object);
         wchar_t path[MAX_PATH] = {};
         if (GetModulePathFromAddress(table[0], path) != ERROR_SUCCESS) return ERROR_ACCESS_DENIED;
         const std::wstring file(path);
-        if (InSystemFolder(file) || WasJudged(file)) return ERROR_SUCCESS;
+        if ((systemFolderPasses && InSystemFolder(file)) || WasJudged(file)) return ERROR_SUCCESS;
         return VerifyModuleTrust(file.c_str());
     } catch (const std::bad_alloc&) {
         return ERROR_ACCESS_DENIED;

@@ -24,7 +24,8 @@
 // JudgeObject judges the module that holds the object's first virtual function (GetModulePathFromAddress): a module
 // directly in the System folder (the platform's, such as a proxy) passes, and so does a file judged by this object,
 // without a second judgement; any other must pass VerifyModuleTrust. Code in no module, or a module whose name does
-// not fit MAX_PATH, is refused.
+// not fit MAX_PATH, is refused. JudgeFactory judges a class factory's module the same way, except that the System
+// folder gives no pass.
 //
 // Results: 0 trusted, otherwise the refusal (a trust code, or ERROR_ACCESS_DENIED). One object serves one creation on
 // one thread; it keeps the files it judged and the platform modules it found by name.
@@ -43,8 +44,10 @@ public:
     DWORD JudgeRegistration(REFCLSID clsid, DWORD context);
     DWORD JudgeProxyStub(REFIID iid);
     DWORD JudgeObject(IUnknown* object) const;
+    DWORD JudgeFactory(IUnknown* factory) const;
 
 private:
+    DWORD JudgeCodeModule(IUnknown* object, bool systemFolderPasses) const;
     DWORD JudgeChain(REFCLSID clsid, DWORD context, bool systemFolderPasses);
     DWORD JudgeClass(REFCLSID clsid, DWORD context, bool systemFolderPasses);
     DWORD JudgeServerKey(const std::wstring& key, bool systemFolderPasses);

@@ -79,9 +79,8 @@ HRESULT TrustedCoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, 
     const HRESULT hr = GetTrustedFactory(clsid, context, factory);
     if (FAILED(hr)) return hr;
     // The module that holds the factory's code must be trusted too: COM may serve the class from another module
-    // than the registration names.
-    void* const* table = *reinterpret_cast<void* const* const*>(factory.Get());
-    if (VerifyModuleOfAddress(table[0]) != 0) return E_ACCESSDENIED;
+    // than the registration names. The server judged above is not judged again.
+    if (judgement.JudgeFactory(factory.Get()) != 0) return E_ACCESSDENIED;
     return factory.Get()->Create(iid, out);
 }
 

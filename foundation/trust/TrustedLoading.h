@@ -29,9 +29,9 @@ HMODULE TrustedLoadLibraryEx(const wchar_t* path, DWORD flags);
 // checkModule 0: exactly CoCreateInstance. Otherwise every module COM may load for the class must pass
 // ComServerJudgement::JudgeRegistration, and the proxy/stub of each interface asked for (the two factory interfaces
 // and `iid`) and of IRemUnknown JudgeProxyStub, before COM is asked for the class object, so a refused module is
-// never loaded; then
-// through the factory interfaces, and only when the module that implements the factory passes VerifyModuleTrust as
-// well. A refusal gives E_ACCESSDENIED; the outer object is not used on this path.
+// never loaded; then through the factory interfaces, and only when the module that implements the factory passes
+// as well (JudgeFactory: the server judged for the registration, or VerifyModuleTrust). A refusal gives
+// E_ACCESSDENIED; the outer object is not used on this path.
 HRESULT TrustedCoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid, void** out,
                                 BOOL checkModule);
 // The same, keeping the judgement for the caller: a caller that falls back on plain creation judges the proxy/stub of

@@ -504,17 +504,22 @@ TEST_F(ServiceTest, AnObjectPlainCreationMadeIsGivenNothingUnlessItsModuleIsTrus
     CoUninitialize();
 }
 
+// On both roads: plain creation, where the object's module is judged, and the trusted factory interfaces, where the
+// factory's module is.
 TEST_F(ServiceTest, TheServerJudgedBeforeCreationIsNotJudgedAgainForItsObject) {
-    // The ordinary road: the server answers neither trusted factory interface, so plain creation makes the object.
     const std::wstring server = trusttest::SignedFile(L"good", L"telemetry_service");
-    validation_.ClearJournal();
-    CLegacyTransport transport;
-    ASSERT_TRUE(transport.send(Record{{L"a", L"b"}}));
-    const auto judged = validation_.Journal();
-    EXPECT_EQ(std::count_if(judged.begin(), judged.end(),
-                            [&](const std::wstring& line) { return line.find(server) != std::wstring::npos; }),
-              1)
-        << testing::PrintToString(judged);
+    for (const wchar_t* factories : {L"", L"both"}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(factories)));
+        Set(TelemetryServiceDouble::kFactories, factories);
+        validation_.ClearJournal();
+        CLegacyTransport transport;
+        ASSERT_TRUE(transport.send(Record{{L"a", L"b"}}));
+        const auto judged = validation_.Journal();
+        EXPECT_EQ(std::count_if(judged.begin(), judged.end(),
+                                [&](const std::wstring& line) { return line.find(server) != std::wstring::npos; }),
+                  1)
+            << testing::PrintToString(judged);
+    }
 }
 
 }  // namespace
