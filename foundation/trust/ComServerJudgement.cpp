@@ -7,6 +7,7 @@
 
 #include "foundation/basalt/FileHelpers.h"
 #include "foundation/basalt/RegKey.h"
+#include "foundation/trust/MarshalerTypeLibrary.h"
 #include "foundation/trust/ModulePath.h"
 #include "foundation/trust/ModuleTrust.h"
 #include "foundation/trust/TrustedLoading.h"
@@ -77,26 +78,61 @@ bool InSystemFolder(const std::wstring& path) {
 // A name the loader looks up among the modules already loaded before it searches any folder.
 bool IsBareName(const std::wstring& path) { return path.find_first_of(L"\\/:") == std::wstring::npos; }
 
+// The platform's type-library marshaler, by its two classes: they marshal an interface from its type library (IDispatch
+// itself by the platform's own proxy).
+constexpr CLSID kTypeLibraryMarshalerClsid = {0x00020424, 0, 0, {0xc0, 0, 0, 0, 0, 0, 0, 0x46}};
+constexpr CLSID kDispatchMarshalerClsid = {0x00020420, 0, 0, {0xc0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+bool MarshalsFromTypeLibrary(REFCLSID proxyStub) {
+    return IsEqualCLSID(proxyStub, kTypeLibraryMarshalerClsid) || IsEqualCLSID(proxyStub, kDispatchMarshalerClsid);
+}
+
 }  // namespace
 
 DWORD ComServerJudgement::JudgeRegistration(REFCLSID clsid, DWORD context) {
-    return JudgeChain(clsid, context, false);
+    return JudgeChain(clsid, context, nullptr);
 }
 
 DWORD ComServerJudgement::JudgeProxyStub(REFIID iid) {
+    try {
+        std::vector<IID> chain;
+        int budget = kMaxMarshaledInterfaces;
+        return JudgeMarshaling(iid, chain, budget);
+    } catch (const std::bad_alloc&) {
+        return ERROR_ACCESS_DENIED;
+    }
+}
+
+DWORD ComServerJudgement::JudgeMarshaling(REFIID iid, std::vector<IID>& chain, int& budget) {
+    // A loop, or more interfaces than any derivation means, is refused.
+    if (--budget < 0 ||
+        std::any_of(chain.begin(), chain.end(), [&](const IID& known) { return IsEqualIID(known, iid); }))
+        return ERROR_ACCESS_DENIED;
     CLSID proxyStub = GUID_NULL;
     const HRESULT hr = CoGetPSClsid(iid, &proxyStub);
     // COM cannot marshal such an interface at all, or marshals nothing outside an apartment: it loads nothing for it.
     if (hr == REGDB_E_IIDNOTREG || hr == CO_E_NOTINITIALIZED) return ERROR_SUCCESS;
     if (FAILED(hr)) return ERROR_ACCESS_DENIED;
-    return JudgeChain(proxyStub, CLSCTX_INPROC_SERVER, true);
+    bool fromTypeLibrary = false;
+    if (const DWORD code = JudgeChain(proxyStub, CLSCTX_INPROC_SERVER, &fromTypeLibrary)) return code;
+    if (!fromTypeLibrary || IsEqualIID(iid, IID_IDispatch)) return ERROR_SUCCESS;
+    // The marshaler brings in each interface this one derives from, each through its own proxy/stub.
+    std::vector<IID> bases;
+    if (FAILED(ReadMarshalerBaseInterfaces(iid, bases))) return ERROR_ACCESS_DENIED;
+    chain.push_back(iid);
+    for (const IID& base : bases)
+        if (!IsEqualIID(base, IID_IUnknown))
+            if (const DWORD code = JudgeMarshaling(base, chain, budget)) return code;
+    chain.pop_back();
+    return ERROR_SUCCESS;
 }
 
-DWORD ComServerJudgement::JudgeChain(REFCLSID clsid, DWORD context, bool systemFolderPasses) {
+DWORD ComServerJudgement::JudgeChain(REFCLSID clsid, DWORD context, bool* fromTypeLibrary) {
     try {
         CLSID current = clsid;
         for (int hops = 0;; ++hops) {
-            if (const DWORD code = JudgeClass(current, context, systemFolderPasses)) return code;
+            if (const DWORD code = JudgeClass(current, context)) return code;
+            if (fromTypeLibrary && MarshalsFromTypeLibrary(current)) *fromTypeLibrary = true;
             CLSID next = GUID_NULL;
             const HRESULT hr = CoGetTreatAsClass(current, &next);
             if (hr == S_FALSE) return ERROR_SUCCESS;
@@ -110,19 +146,18 @@ DWORD ComServerJudgement::JudgeChain(REFCLSID clsid, DWORD context, bool systemF
     }
 }
 
-DWORD ComServerJudgement::JudgeClass(REFCLSID clsid, DWORD context, bool systemFolderPasses) {
+DWORD ComServerJudgement::JudgeClass(REFCLSID clsid, DWORD context) {
     const std::wstring key = ClassKey(clsid);
     if (key.empty()) return ERROR_INVALID_PARAMETER;
     if (context & CLSCTX_INPROC_SERVER)
-        if (const DWORD code = JudgeServerKey(key + L"\\InprocServer32", systemFolderPasses)) return code;
+        if (const DWORD code = JudgeServerKey(key + L"\\InprocServer32")) return code;
     if (context & CLSCTX_INPROC_HANDLER)
-        // The platform's handlers (its default handler above all) lie in the System folder.
-        if (const DWORD code = JudgeServerKey(key + L"\\InprocHandler32", true)) return code;
+        if (const DWORD code = JudgeServerKey(key + L"\\InprocHandler32")) return code;
     return ERROR_SUCCESS;
 }
 
 // Once loaded, a server's DllMain and DllGetClassObject have already run in this process: it is judged first.
-DWORD ComServerJudgement::JudgeServerKey(const std::wstring& key, bool systemFolderPasses) {
+DWORD ComServerJudgement::JudgeServerKey(const std::wstring& key) {
     Basalt::CRegKey server;
     LONG status = server.Open(HKEY_CLASSES_ROOT, key.c_str(), KEY_READ);
     DWORD type = REG_NONE;
@@ -134,29 +169,32 @@ DWORD ComServerJudgement::JudgeServerKey(const std::wstring& key, bool systemFol
     std::vector<std::wstring> readings;
     if (status != ERROR_SUCCESS || !ReadingsOf(stored, type, readings)) return ERROR_ACCESS_DENIED;
     for (const std::wstring& path : readings)
-        if (const DWORD code = JudgeReading(path, systemFolderPasses)) return code;
+        if (const DWORD code = JudgeReading(path)) return code;
     return ERROR_SUCCESS;
 }
 
-DWORD ComServerJudgement::JudgeReading(const std::wstring& path, bool systemFolderPasses) {
+DWORD ComServerJudgement::JudgeReading(const std::wstring& path) {
     // COM may take a file name from between quotes anywhere in the text; what remains of such a text is not judged.
     if (path.find(L'"') != std::wstring::npos) return ERROR_ACCESS_DENIED;
-    if (IsBareName(path)) return HasFileExtension(path) ? JudgeBareName(path) : ERROR_ACCESS_DENIED;
-    if (!IsExactModulePath(path)) return ERROR_ACCESS_DENIED;
-    if ((systemFolderPasses && InSystemFolder(path)) || WasJudged(path)) return ERROR_SUCCESS;
+    if (!HasFileExtension(path) || (!IsBareName(path) && !IsExactModulePath(path))) return ERROR_ACCESS_DENIED;
+    if (WasJudged(path) || HoldLoadedPlatformModule(path)) return ERROR_SUCCESS;
+    // A bare name may be found anywhere on the search path: only a module already loaded is known.
+    if (IsBareName(path)) return ERROR_ACCESS_DENIED;
     if (const DWORD code = VerifyModuleTrust(path.c_str())) return code;
     judged_.push_back(path);
     return ERROR_SUCCESS;
 }
 
-// Held until this object goes, so that the loader still has the module to hand back when COM asks for the name.
-DWORD ComServerJudgement::JudgeBareName(const std::wstring& name) {
+// A platform module may run what the registration names (a script, an assembly) once it is loaded for it: it passes
+// unjudged only when the loader already holds it, loaded from the System folder, and so hands it back without
+// running anything new. Held until this object goes, so that the loader still has it when COM asks for it.
+bool ComServerJudgement::HoldLoadedPlatformModule(const std::wstring& path) {
     HMODULE found = nullptr;
-    if (!GetModuleHandleExW(0, name.c_str(), &found)) return ERROR_ACCESS_DENIED;
+    if (!GetModuleHandleExW(0, path.c_str(), &found)) return false;
     Basalt::LoadedModule module(found);
-    if (!InSystemFolder(Basalt::ModuleFilePath(module.Get()))) return ERROR_ACCESS_DENIED;
+    if (!InSystemFolder(Basalt::ModuleFilePath(module.Get()))) return false;
     platformModules_.push_back(std::move(module));
-    return ERROR_SUCCESS;
+    return true;
 }
 
 bool ComServerJudgement::WasJudged(const std::wstring& path) const {

@@ -26,25 +26,48 @@ std::wstring GuidText(const CLSID& clsid) {
 // {5B2C9E31-7A0D-4C6B-9E4F-1D3A8B6C2E70}
 constexpr GUID kServiceLibrary = {0x5b2c9e31, 0x7a0d, 0x4c6b, {0x9e, 0x4f, 0x1d, 0x3a, 0x8b, 0x6c, 0x2e, 0x70}};
 
-// The service's interface as a type library holds it: IUnknown's methods, then SendRecord(BSTR, BSTR, BSTR).
-void WriteServiceTypeLibrary(const std::wstring& file) {
+// An interface of the library being written, without methods, deriving from `parent`.
+Basalt::ComRef<ITypeInfo> WriteBaseInterface(ICreateTypeLib2* library, const TelemetryServiceDouble::BaseInterface& base,
+                                             ITypeInfo* parent, int index) {
+    Basalt::ComRef<ICreateTypeInfo> written;
+    Basalt::ComRef<ITypeInfo> info;
+    const std::wstring name = L"IServiceBase" + std::to_wstring(index);
+    EXPECT_EQ(library->CreateTypeInfo(const_cast<LPOLESTR>(name.c_str()), TKIND_INTERFACE, written.Receive()), S_OK);
+    if (!written) return info;
+    EXPECT_EQ(written->SetGuid(base.iid), S_OK);
+    if (base.automation) EXPECT_EQ(written->SetTypeFlags(TYPEFLAG_FOLEAUTOMATION), S_OK);
+    HREFTYPE reference = 0;
+    EXPECT_EQ(written->AddRefTypeInfo(parent, &reference), S_OK);
+    EXPECT_EQ(written->AddImplType(0, reference), S_OK);
+    EXPECT_EQ(written->LayOut(), S_OK);
+    EXPECT_EQ(written->QueryInterface(IID_ITypeInfo, info.ReceiveVoid()), S_OK);
+    return info;
+}
+
+// The service's interface as a type library holds it: the methods of the interfaces it derives from, then
+// SendRecord(BSTR, BSTR, BSTR).
+void WriteServiceTypeLibrary(const std::wstring& file, const std::vector<TelemetryServiceDouble::BaseInterface>& bases) {
     Basalt::ComRef<ITypeLib> standard;
-    Basalt::ComRef<ITypeInfo> unknown;
+    Basalt::ComRef<ITypeInfo> parent;
     Basalt::ComRef<ICreateTypeLib2> library;
     Basalt::ComRef<ICreateTypeInfo> service;
     ASSERT_EQ(LoadTypeLib(L"stdole2.tlb", standard.Receive()), S_OK);
-    ASSERT_EQ(standard->GetTypeInfoOfGuid(IID_IUnknown, unknown.Receive()), S_OK);
+    ASSERT_EQ(standard->GetTypeInfoOfGuid(IID_IUnknown, parent.Receive()), S_OK);
     ASSERT_EQ(CreateTypeLib2(SYS_WIN64, file.c_str(), library.Receive()), S_OK);
     ASSERT_EQ(library->SetGuid(kServiceLibrary), S_OK);
     ASSERT_EQ(library->SetName(const_cast<LPOLESTR>(L"WelkinTelemetryTest")), S_OK);
     ASSERT_EQ(library->SetVersion(1, 0), S_OK);
+    for (size_t i = bases.size(); i-- > 0;) {
+        parent = WriteBaseInterface(library.Get(), bases[i], parent.Get(), static_cast<int>(i));
+        ASSERT_TRUE(parent);
+    }
     ASSERT_EQ(library->CreateTypeInfo(const_cast<LPOLESTR>(L"ITelemetryService"), TKIND_INTERFACE,
                                       service.Receive()),
               S_OK);
     ASSERT_EQ(service->SetGuid(Orvan::Analytics::kTelemetryServiceIid), S_OK);
     ASSERT_EQ(service->SetTypeFlags(TYPEFLAG_FOLEAUTOMATION), S_OK);
     HREFTYPE base = 0;
-    ASSERT_EQ(service->AddRefTypeInfo(unknown.Get(), &base), S_OK);
+    ASSERT_EQ(service->AddRefTypeInfo(parent.Get(), &base), S_OK);
     ASSERT_EQ(service->AddImplType(0, base), S_OK);
     ELEMDESC texts[3] = {};
     for (ELEMDESC& text : texts) {
@@ -101,17 +124,26 @@ void TelemetryServiceDouble::RegisterTreatAs(const CLSID& clsid, const CLSID& tr
                         GuidText(treatAs), RegView::Wow64);
 }
 
+void TelemetryServiceDouble::RegisterClassValue(const CLSID& clsid, const wchar_t* name, const std::wstring& value) {
+    registry_.SetString(HKEY_LOCAL_MACHINE, KeptKey(L"CLSID\\" + GuidText(clsid)), name, value, RegView::Wow64);
+}
+
+void TelemetryServiceDouble::RegisterProgId(const std::wstring& progId, const CLSID& clsid) {
+    registry_.SetString(HKEY_LOCAL_MACHINE, KeptKey(progId) + L"\\CLSID", nullptr, GuidText(clsid), RegView::Wow64);
+}
+
 void TelemetryServiceDouble::RegisterProxyStub(const IID& iid, const CLSID& proxyStub) {
     const std::wstring key = KeptKey(L"Interface\\" + GuidText(iid));
     registry_.SetString(HKEY_LOCAL_MACHINE, key + L"\\ProxyStubClsid32", nullptr, GuidText(proxyStub),
                         RegView::Wow64);
 }
 
-void TelemetryServiceDouble::RegisterTypeLibrary(const std::wstring& file) {
-    // Registration writes the interface's key and the library's; both are wiped with the classes.
+void TelemetryServiceDouble::RegisterTypeLibrary(const std::wstring& file, const std::vector<BaseInterface>& bases) {
+    // Registration writes the interfaces' keys and the library's; all are wiped with the classes.
     KeptKey(L"Interface\\" + GuidText(Orvan::Analytics::kTelemetryServiceIid));
+    for (const BaseInterface& base : bases) KeptKey(L"Interface\\" + GuidText(base.iid));
     KeptKey(L"TypeLib\\" + GuidText(kServiceLibrary));
-    WriteServiceTypeLibrary(file);
+    WriteServiceTypeLibrary(file, bases);
     Basalt::ComRef<ITypeLib> library;
     ASSERT_EQ(LoadTypeLibEx(file.c_str(), REGKIND_REGISTER, library.Receive()), S_OK);
 }
@@ -123,7 +155,9 @@ std::wstring TelemetryServiceDouble::KeptKey(const std::wstring& classesPath) {
 }
 
 void TelemetryServiceDouble::Unregister() {
-    for (const std::wstring& key : keys_) ScratchRegistry::Wipe(HKEY_LOCAL_MACHINE, key, RegView::Wow64);
+    // Type-library registration writes the interface's key in both views, and COM reads the other view too.
+    for (const std::wstring& key : keys_)
+        for (RegView view : {RegView::Wow64, RegView::Wow32}) ScratchRegistry::Wipe(HKEY_LOCAL_MACHINE, key, view);
     keys_.clear();
 }
 

@@ -28,16 +28,27 @@ public:
 
     // The double as the service's in-process server.
     void Register(const std::wstring& serverPath);
-    // One entry of a class this helper registers and wipes (the service's, or doubles::kClsidTelemetryRedirect):
-    // `subkey` "InprocServer32" or "InprocHandler32" with the path stored as `type`, or the class it is treated as.
+    // One entry of a class this helper registers and wipes (the service's, the double's other class or a class of
+    // the test): `subkey` "InprocServer32" or "InprocHandler32" with the path stored as `type`, or the class it is
+    // treated as, or a named value of the class's own key.
     void RegisterServer(const CLSID& clsid, const wchar_t* subkey, const std::wstring& path, DWORD type = REG_SZ,
                         const wchar_t* threadingModel = L"Both");
     void RegisterTreatAs(const CLSID& clsid, const CLSID& treatAs);
+    void RegisterClassValue(const CLSID& clsid, const wchar_t* name, const std::wstring& value);
+    // A program id naming the class.
+    void RegisterProgId(const std::wstring& progId, const CLSID& clsid);
     // The class COM loads to marshal the interface (the service's, or another whose key this helper may wipe).
     void RegisterProxyStub(const IID& iid, const CLSID& proxyStub);
+    // An interface that the service's interface derives from in its type library, with no methods of its own;
+    // `automation` ones are registered with the type-library marshaler as their proxy/stub.
+    struct BaseInterface {
+        IID iid;
+        bool automation;
+    };
     // Writes a type library describing the service's interface to `file` and registers it, so that the platform's
-    // type-library marshaler (a proxy/stub in the System folder) marshals the interface.
-    void RegisterTypeLibrary(const std::wstring& file);
+    // type-library marshaler (a proxy/stub in the System folder) marshals the interface. The interface derives from
+    // bases[0], each base from the next, the last from IUnknown.
+    void RegisterTypeLibrary(const std::wstring& file, const std::vector<BaseInterface>& bases = {});
     void Unregister();
 
     // The journal's lines with the JSON of each "send" line cut off ("send 0 42 0").

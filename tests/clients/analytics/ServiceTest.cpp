@@ -23,6 +23,7 @@
 #include "tests/doubles/DoubleIds.h"
 #include "tests/foundation/trust/TrustTestFiles.h"
 #include "tests/foundation/trust/ValidationDouble.h"
+#include "tests/support/ModuleLoadWatch.h"
 #include "tests/support/TelemetryServiceDouble.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/WinePaths.h"
@@ -37,6 +38,12 @@ using Orvan::Analytics::Record;
 using Orvan::Analytics::v2::CEvent;
 using testing::ElementsAre;
 using testsupport::TelemetryServiceDouble;
+
+// {0B7E3C51-4D2A-4F0E-9C61-2A8F5E7D1B30}: a class of the test served by the platform's script-component host.
+constexpr CLSID kClsidScriptlet = {0x0b7e3c51, 0x4d2a, 0x4f0e, {0x9c, 0x61, 0x2a, 0x8f, 0x5e, 0x7d, 0x1b, 0x30}};
+// {0B7E3C51-4D2A-4F0E-9C61-2A8F5E7D1B31} and ...32: interfaces the service's interface may derive from.
+constexpr IID kIidServiceBase = {0x0b7e3c51, 0x4d2a, 0x4f0e, {0x9c, 0x61, 0x2a, 0x8f, 0x5e, 0x7d, 0x1b, 0x31}};
+constexpr IID kIidServiceBase2 = {0x0b7e3c51, 0x4d2a, 0x4f0e, {0x9c, 0x61, 0x2a, 0x8f, 0x5e, 0x7d, 0x1b, 0x32}};
 
 const std::vector<std::string> kPlainCreation = {"factory first", "factory second", "factory IClassFactory",
                                                  "create IClassFactory"};
@@ -279,6 +286,28 @@ TEST_F(ServiceTest, OnlyAJudgedModuleIsLoadedWhateverFormTheRegistrationTakes) {
         if (folder == systemFolder) placed.push_back(path);
         return path;
     };
+    // A script component whose script, once run, leaves a file and creates a class of an unsigned server; `host`
+    // (the platform's script-component host) registered as `subkey` of `clsid`, which names the script. A host that
+    // serves no script components (this Wine's) can still be seen loaded.
+    const std::wstring scriptRan = scratch_.File(L"script_ran.txt");
+    const auto scriptHost = [&](const std::wstring& host, const CLSID& clsid, const wchar_t* subkey) {
+        service_.RegisterServer(redirect, L"InprocServer32", unsignedCopy(scratch_.Path()));
+        service_.RegisterProgId(L"WelkinTest.Unsigned", redirect);
+        std::wstring marker = scriptRan;
+        for (size_t at = 0; (at = marker.find(L'\\', at)) != std::wstring::npos; at += 2) marker.insert(at, 1, L'\\');
+        const std::wstring script = scratch_.File(L"component" + std::to_wstring(++copies) + L".sct");
+        std::string text =
+            "<?xml version=\"1.0\"?>\n<component>\n<registration progid=\"WelkinTest.Component\" version=\"1.00\"/>\n"
+            "<public></public>\n<script language=\"JScript\">\n<![CDATA[\n"
+            "new ActiveXObject(\"Scripting.FileSystemObject\").CreateTextFile(\"" +
+            std::string(marker.begin(), marker.end()) +
+            "\", true).Close();\nnew ActiveXObject(\"WelkinTest.Unsigned\");\n]]>\n</script>\n</component>\n";
+        Basalt::KernelHandle file(CreateFileW(script.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
+        service_.RegisterServer(clsid, subkey, host, REG_SZ, L"Both");
+        service_.RegisterClassValue(clsid, L"ScriptletURL", script);
+    };
     struct Case {
         const char* name;
         std::function<void()> layOut;
@@ -381,10 +410,51 @@ TEST_F(ServiceTest, OnlyAJudgedModuleIsLoadedWhateverFormTheRegistrationTakes) {
          "marshaler",
          [&] {
              service_.RegisterServer(service, L"InprocServer32", signedServer, REG_SZ, L"Apartment");
-             service_.RegisterTypeLibrary(scratch_.File(L"service.tlb"));
+             service_.RegisterTypeLibrary(scratch_.File(L"service" + std::to_wstring(++copies) + L".tlb"));
          },
          true},
+        {"the same, the interface deriving from one whose proxy/stub is unsigned",
+         [&] {
+             service_.RegisterServer(service, L"InprocServer32", signedServer, REG_SZ, L"Apartment");
+             service_.RegisterTypeLibrary(scratch_.File(L"service" + std::to_wstring(++copies) + L".tlb"),
+                                          {{kIidServiceBase, false}});
+             service_.RegisterProxyStub(kIidServiceBase, redirect);
+             service_.RegisterServer(redirect, L"InprocServer32", unsignedCopy(scratch_.Path()));
+         },
+         false},
+        {"the same through a base interface that the type library marshaler marshals in turn",
+         [&] {
+             service_.RegisterServer(service, L"InprocServer32", signedServer, REG_SZ, L"Apartment");
+             service_.RegisterTypeLibrary(scratch_.File(L"service" + std::to_wstring(++copies) + L".tlb"),
+                                          {{kIidServiceBase2, true}, {kIidServiceBase, false}});
+             service_.RegisterProxyStub(kIidServiceBase, redirect);
+             service_.RegisterServer(redirect, L"InprocServer32", unsignedCopy(scratch_.Path()));
+         },
+         false},
+        {"only an unsigned handler in the System folder, as a platform module that runs what a registration names",
+         [&] { service_.RegisterServer(service, L"InprocHandler32", unsignedCopy(systemFolder)); }, false},
+        {"the signed server made in another apartment, its interface marshalled by an unsigned proxy/stub in the "
+         "System folder",
+         [&] {
+             service_.RegisterServer(service, L"InprocServer32", signedServer, REG_SZ, L"Apartment");
+             service_.RegisterProxyStub(Orvan::Analytics::kTelemetryServiceIid, redirect);
+             service_.RegisterServer(redirect, L"InprocServer32", unsignedCopy(systemFolder));
+         },
+         false},
+        {"only a handler, the platform's script-component host by its path, its script creating an unsigned class",
+         [&] { scriptHost(systemFolder + L"\\scrobj.dll", service, L"InprocHandler32"); }, false},
+        {"the same host by its bare name", [&] { scriptHost(L"scrobj.dll", service, L"InprocHandler32"); }, false},
+        {"the signed server made in another apartment, its interface marshalled by a class of the script-component "
+         "host",
+         [&] {
+             service_.RegisterServer(service, L"InprocServer32", signedServer, REG_SZ, L"Apartment");
+             service_.RegisterProxyStub(Orvan::Analytics::kTelemetryServiceIid, kClsidScriptlet);
+             scriptHost(systemFolder + L"\\scrobj.dll", kClsidScriptlet, L"InprocServer32");
+         },
+         false},
     };
+    testsupport::ModuleLoadWatch watch;
+    ASSERT_TRUE(watch.Registered());
     for (const wchar_t* factories : {L"", L"both"}) {
         Set(TelemetryServiceDouble::kFactories, factories);
         for (const Case& c : cases) {
@@ -393,6 +463,7 @@ TEST_F(ServiceTest, OnlyAJudgedModuleIsLoadedWhateverFormTheRegistrationTakes) {
             service_.Unregister();
             c.layOut();
             service_.ClearJournal();
+            watch.Clear();
             CLegacyTransport transport;
             EXPECT_EQ(transport.initialize(), c.sent);
             EXPECT_EQ(transport.send(Record{{L"a", L"b"}}), c.sent);
@@ -403,6 +474,9 @@ TEST_F(ServiceTest, OnlyAJudgedModuleIsLoadedWhateverFormTheRegistrationTakes) {
             } else {
                 EXPECT_TRUE(events.empty()) << testing::PrintToString(events);
             }
+            EXPECT_FALSE(watch.SawLoaded(L"scrobj.dll"));
+            EXPECT_EQ(GetFileAttributesW(scriptRan.c_str()), INVALID_FILE_ATTRIBUTES) << "a script ran";
+            DeleteFileW(scriptRan.c_str());
             EXPECT_EQ(LiveObjects(), 0);
             EXPECT_TRUE(ApartmentReleased());
             validation_.SetMode(trusttest::ValidationDouble::kVouchSigned);
