@@ -26,49 +26,8 @@ std::wstring GuidText(const CLSID& clsid) {
 // {5B2C9E31-7A0D-4C6B-9E4F-1D3A8B6C2E70}
 constexpr GUID kServiceLibrary = {0x5b2c9e31, 0x7a0d, 0x4c6b, {0x9e, 0x4f, 0x1d, 0x3a, 0x8b, 0x6c, 0x2e, 0x70}};
 
-// An interface of the library being written, without methods, deriving from `parent`.
-Basalt::ComRef<ITypeInfo> WriteBaseInterface(ICreateTypeLib2* library, const TelemetryServiceDouble::BaseInterface& base,
-                                             ITypeInfo* parent, int index) {
-    Basalt::ComRef<ICreateTypeInfo> written;
-    Basalt::ComRef<ITypeInfo> info;
-    const std::wstring name = L"IServiceBase" + std::to_wstring(index);
-    EXPECT_EQ(library->CreateTypeInfo(const_cast<LPOLESTR>(name.c_str()), TKIND_INTERFACE, written.Receive()), S_OK);
-    if (!written) return info;
-    EXPECT_EQ(written->SetGuid(base.iid), S_OK);
-    if (base.automation) EXPECT_EQ(written->SetTypeFlags(TYPEFLAG_FOLEAUTOMATION), S_OK);
-    HREFTYPE reference = 0;
-    EXPECT_EQ(written->AddRefTypeInfo(parent, &reference), S_OK);
-    EXPECT_EQ(written->AddImplType(0, reference), S_OK);
-    EXPECT_EQ(written->LayOut(), S_OK);
-    EXPECT_EQ(written->QueryInterface(IID_ITypeInfo, info.ReceiveVoid()), S_OK);
-    return info;
-}
-
-// The service's interface as a type library holds it: the methods of the interfaces it derives from, then
-// SendRecord(BSTR, BSTR, BSTR).
-void WriteServiceTypeLibrary(const std::wstring& file, const std::vector<TelemetryServiceDouble::BaseInterface>& bases) {
-    Basalt::ComRef<ITypeLib> standard;
-    Basalt::ComRef<ITypeInfo> parent;
-    Basalt::ComRef<ICreateTypeLib2> library;
-    Basalt::ComRef<ICreateTypeInfo> service;
-    ASSERT_EQ(LoadTypeLib(L"stdole2.tlb", standard.Receive()), S_OK);
-    ASSERT_EQ(standard->GetTypeInfoOfGuid(IID_IUnknown, parent.Receive()), S_OK);
-    ASSERT_EQ(CreateTypeLib2(SYS_WIN64, file.c_str(), library.Receive()), S_OK);
-    ASSERT_EQ(library->SetGuid(kServiceLibrary), S_OK);
-    ASSERT_EQ(library->SetName(const_cast<LPOLESTR>(L"WelkinTelemetryTest")), S_OK);
-    ASSERT_EQ(library->SetVersion(1, 0), S_OK);
-    for (size_t i = bases.size(); i-- > 0;) {
-        parent = WriteBaseInterface(library.Get(), bases[i], parent.Get(), static_cast<int>(i));
-        ASSERT_TRUE(parent);
-    }
-    ASSERT_EQ(library->CreateTypeInfo(const_cast<LPOLESTR>(L"ITelemetryService"), TKIND_INTERFACE,
-                                      service.Receive()),
-              S_OK);
-    ASSERT_EQ(service->SetGuid(Orvan::Analytics::kTelemetryServiceIid), S_OK);
-    ASSERT_EQ(service->SetTypeFlags(TYPEFLAG_FOLEAUTOMATION), S_OK);
-    HREFTYPE base = 0;
-    ASSERT_EQ(service->AddRefTypeInfo(parent.Get(), &base), S_OK);
-    ASSERT_EQ(service->AddImplType(0, base), S_OK);
+// The service's one method after IUnknown's: SendRecord(BSTR, BSTR, BSTR).
+void AddSendRecord(ICreateTypeInfo* service) {
     ELEMDESC texts[3] = {};
     for (ELEMDESC& text : texts) {
         text.tdesc.vt = VT_BSTR;
@@ -86,7 +45,46 @@ void WriteServiceTypeLibrary(const std::wstring& file, const std::vector<Telemet
     LPOLESTR names[] = {const_cast<LPOLESTR>(L"SendRecord"), const_cast<LPOLESTR>(L"first"),
                         const_cast<LPOLESTR>(L"json"), const_cast<LPOLESTR>(L"third")};
     ASSERT_EQ(service->SetFuncAndParamNames(0, names, 4), S_OK);
-    ASSERT_EQ(service->LayOut(), S_OK);
+}
+
+// One interface of the library being written, deriving from `parent`: the service's with its method, any other
+// without methods of its own.
+Basalt::ComRef<ITypeInfo> WriteInterface(ICreateTypeLib2* library, const LibraryInterface& entry,
+                                         ITypeInfo* parent, size_t index) {
+    const bool service = IsEqualIID(entry.iid, Orvan::Analytics::kTelemetryServiceIid);
+    const std::wstring name = service ? L"ITelemetryService" : L"IServiceBase" + std::to_wstring(index);
+    Basalt::ComRef<ICreateTypeInfo> written;
+    Basalt::ComRef<ITypeInfo> info;
+    EXPECT_EQ(library->CreateTypeInfo(const_cast<LPOLESTR>(name.c_str()), TKIND_INTERFACE, written.Receive()), S_OK);
+    if (!written) return info;
+    EXPECT_EQ(written->SetGuid(entry.iid), S_OK);
+    if (entry.automation || entry.dual)
+        EXPECT_EQ(written->SetTypeFlags(TYPEFLAG_FOLEAUTOMATION | (entry.dual ? TYPEFLAG_FDUAL : 0)), S_OK);
+    HREFTYPE reference = 0;
+    EXPECT_EQ(written->AddRefTypeInfo(parent, &reference), S_OK);
+    EXPECT_EQ(written->AddImplType(0, reference), S_OK);
+    if (service) AddSendRecord(written.Get());
+    EXPECT_EQ(written->LayOut(), S_OK);
+    EXPECT_EQ(written->QueryInterface(IID_ITypeInfo, info.ReceiveVoid()), S_OK);
+    return info;
+}
+
+void WriteTypeLibrary(const std::wstring& file, const std::vector<LibraryInterface>& chain,
+                      WORD minorVersion) {
+    Basalt::ComRef<ITypeLib> standard;
+    Basalt::ComRef<ITypeInfo> parent;
+    Basalt::ComRef<ICreateTypeLib2> library;
+    ASSERT_EQ(LoadTypeLib(L"stdole2.tlb", standard.Receive()), S_OK);
+    const bool dual = std::any_of(chain.begin(), chain.end(), [](const auto& entry) { return entry.dual; });
+    ASSERT_EQ(standard->GetTypeInfoOfGuid(dual ? IID_IDispatch : IID_IUnknown, parent.Receive()), S_OK);
+    ASSERT_EQ(CreateTypeLib2(SYS_WIN64, file.c_str(), library.Receive()), S_OK);
+    ASSERT_EQ(library->SetGuid(kServiceLibrary), S_OK);
+    ASSERT_EQ(library->SetName(const_cast<LPOLESTR>(L"WelkinTelemetryTest")), S_OK);
+    ASSERT_EQ(library->SetVersion(1, minorVersion), S_OK);
+    for (size_t i = chain.size(); i-- > 0;) {
+        parent = WriteInterface(library.Get(), chain[i], parent.Get(), i);
+        ASSERT_TRUE(parent);
+    }
     ASSERT_EQ(library->SaveAllChanges(), S_OK);
 }
 
@@ -138,14 +136,25 @@ void TelemetryServiceDouble::RegisterProxyStub(const IID& iid, const CLSID& prox
                         RegView::Wow64);
 }
 
-void TelemetryServiceDouble::RegisterTypeLibrary(const std::wstring& file, const std::vector<BaseInterface>& bases) {
+void TelemetryServiceDouble::RegisterTypeLibrary(const std::wstring& file, const std::vector<LibraryInterface>& chain,
+                                                 WORD minorVersion) {
     // Registration writes the interfaces' keys and the library's; all are wiped with the classes.
-    KeptKey(L"Interface\\" + GuidText(Orvan::Analytics::kTelemetryServiceIid));
-    for (const BaseInterface& base : bases) KeptKey(L"Interface\\" + GuidText(base.iid));
+    for (const LibraryInterface& entry : chain) KeptKey(L"Interface\\" + GuidText(entry.iid));
     KeptKey(L"TypeLib\\" + GuidText(kServiceLibrary));
-    WriteServiceTypeLibrary(file, bases);
+    WriteTypeLibrary(file, chain, minorVersion);
     Basalt::ComRef<ITypeLib> library;
     ASSERT_EQ(LoadTypeLibEx(file.c_str(), REGKIND_REGISTER, library.Receive()), S_OK);
+}
+
+void TelemetryServiceDouble::RegisterTypeLibraryVersion(const IID& iid, const std::wstring& version) {
+    registry_.SetString(HKEY_LOCAL_MACHINE, KeptKey(L"Interface\\" + GuidText(iid)) + L"\\TypeLib", L"Version",
+                        version, RegView::Wow64);
+}
+
+void TelemetryServiceDouble::RegisterTypeLibraryPath(const std::wstring& version, const std::wstring& file) {
+    registry_.SetString(HKEY_LOCAL_MACHINE,
+                        KeptKey(L"TypeLib\\" + GuidText(kServiceLibrary)) + L"\\" + version + L"\\0\\win64", nullptr,
+                        file, RegView::Wow64);
 }
 
 std::wstring TelemetryServiceDouble::KeptKey(const std::wstring& classesPath) {

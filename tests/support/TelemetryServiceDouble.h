@@ -11,9 +11,18 @@
 #include <vector>
 
 #include "clients/analytics/Record.h"
+#include "clients/analytics/TelemetryService.h"
 #include "tests/support/ScratchRegistry.h"
 
 namespace testsupport {
+
+// An interface of a type library the helper below writes; `automation` (and `dual`) ones are registered with the
+// platform's type-library marshaler (a proxy/stub in the System folder) as their proxy/stub.
+struct LibraryInterface {
+    IID iid;
+    bool automation;
+    bool dual = false;
+};
 
 class TelemetryServiceDouble {
 public:
@@ -39,16 +48,16 @@ public:
     void RegisterProgId(const std::wstring& progId, const CLSID& clsid);
     // The class COM loads to marshal the interface (the service's, or another whose key this helper may wipe).
     void RegisterProxyStub(const IID& iid, const CLSID& proxyStub);
-    // An interface that the service's interface derives from in its type library, with no methods of its own;
-    // `automation` ones are registered with the type-library marshaler as their proxy/stub.
-    struct BaseInterface {
-        IID iid;
-        bool automation;
-    };
-    // Writes a type library describing the service's interface to `file` and registers it, so that the platform's
-    // type-library marshaler (a proxy/stub in the System folder) marshals the interface. The interface derives from
-    // bases[0], each base from the next, the last from IUnknown.
-    void RegisterTypeLibrary(const std::wstring& file, const std::vector<BaseInterface>& bases = {});
+    // Writes a type library of version 1.minorVersion to `file` and registers it: chain[0] derives from chain[1],
+    // each from the next, the last from IUnknown (from IDispatch where an interface of the chain is dual). The service's interface, wherever it stands, has its method; any
+    // other interface none of its own.
+    void RegisterTypeLibrary(const std::wstring& file, const std::vector<LibraryInterface>& chain =
+                                                          {{Orvan::Analytics::kTelemetryServiceIid, true}},
+                             WORD minorVersion = 0);
+    // The library version (its text, "major.minor") the interface's type-library entry names.
+    void RegisterTypeLibraryVersion(const IID& iid, const std::wstring& version);
+    // The file registered for the library under a version text, language 0, 64-bit.
+    void RegisterTypeLibraryPath(const std::wstring& version, const std::wstring& file);
     void Unregister();
 
     // The journal's lines with the JSON of each "send" line cut off ("send 0 42 0").

@@ -257,6 +257,7 @@ TEST_F(ServiceTest, UnsignedServerIsNeitherLoadedNorSentAnything) {
 TEST_F(ServiceTest, OnlyAJudgedModuleIsLoadedWhateverFormTheRegistrationTakes) {
     const CLSID& service = Orvan::Analytics::kTelemetryServiceClsid;
     const CLSID& redirect = doubles::kClsidTelemetryRedirect;
+    const IID& serviceIid = Orvan::Analytics::kTelemetryServiceIid;
     const std::wstring signedServer = trusttest::SignedFile(L"good", L"telemetry_service");
     // A plain text path holding "%": COM loads the file as written, while the expanded path names a signed copy.
     const std::wstring literalFolder = scratch_.File(L"%WELKIN_TEST_SERVER%");
@@ -417,7 +418,7 @@ TEST_F(ServiceTest, OnlyAJudgedModuleIsLoadedWhateverFormTheRegistrationTakes) {
          [&] {
              service_.RegisterServer(service, L"InprocServer32", signedServer, REG_SZ, L"Apartment");
              service_.RegisterTypeLibrary(scratch_.File(L"service" + std::to_wstring(++copies) + L".tlb"),
-                                          {{kIidServiceBase, false}});
+                                          {{serviceIid, true}, {kIidServiceBase, false}});
              service_.RegisterProxyStub(kIidServiceBase, redirect);
              service_.RegisterServer(redirect, L"InprocServer32", unsignedCopy(scratch_.Path()));
          },
@@ -426,7 +427,32 @@ TEST_F(ServiceTest, OnlyAJudgedModuleIsLoadedWhateverFormTheRegistrationTakes) {
          [&] {
              service_.RegisterServer(service, L"InprocServer32", signedServer, REG_SZ, L"Apartment");
              service_.RegisterTypeLibrary(scratch_.File(L"service" + std::to_wstring(++copies) + L".tlb"),
-                                          {{kIidServiceBase2, true}, {kIidServiceBase, false}});
+                                          {{serviceIid, true}, {kIidServiceBase2, true}, {kIidServiceBase, false}});
+             service_.RegisterProxyStub(kIidServiceBase, redirect);
+             service_.RegisterServer(redirect, L"InprocServer32", unsignedCopy(scratch_.Path()));
+         },
+         false},
+        {"the same, the library version the entry names deriving from it, a newer minor version from IUnknown",
+         [&] {
+             service_.RegisterServer(service, L"InprocServer32", signedServer, REG_SZ, L"Apartment");
+             service_.RegisterTypeLibrary(scratch_.File(L"service" + std::to_wstring(++copies) + L".tlb"),
+                                          {{serviceIid, true}}, 5);
+             service_.RegisterTypeLibrary(scratch_.File(L"service" + std::to_wstring(++copies) + L".tlb"),
+                                          {{serviceIid, true}, {kIidServiceBase, false}}, 0);
+             service_.RegisterTypeLibraryVersion(serviceIid, L"1.0");
+             service_.RegisterProxyStub(kIidServiceBase, redirect);
+             service_.RegisterServer(redirect, L"InprocServer32", unsignedCopy(scratch_.Path()));
+         },
+         false},
+        {"the same, the version text of the entry (\"1.00\") naming a file deriving from it, the library's 1.0 from "
+         "IUnknown",
+         [&] {
+             service_.RegisterServer(service, L"InprocServer32", signedServer, REG_SZ, L"Apartment");
+             const std::wstring deriving = scratch_.File(L"service" + std::to_wstring(++copies) + L".tlb");
+             service_.RegisterTypeLibrary(deriving, {{serviceIid, true}, {kIidServiceBase, false}}, 0);
+             service_.RegisterTypeLibraryPath(L"1.00", deriving);
+             service_.RegisterTypeLibrary(scratch_.File(L"service" + std::to_wstring(++copies) + L".tlb"));
+             service_.RegisterTypeLibraryVersion(serviceIid, L"1.00");
              service_.RegisterProxyStub(kIidServiceBase, redirect);
              service_.RegisterServer(redirect, L"InprocServer32", unsignedCopy(scratch_.Path()));
          },
@@ -528,6 +554,102 @@ TEST_F(ServiceTest, NoInterfaceAskedForIsMarshalledByAnUnjudgedProxyStub) {
         CoUninitialize();
         EXPECT_EQ(LiveObjects(), 0);
     }
+}
+
+// The type-library marshaler is followed on every reading of the registration down to IUnknown; where it cannot be,
+// its proxy/stub is refused: whatever the marshaler would do with such a registration, nothing was judged for it.
+TEST_F(ServiceTest, TheTypeLibraryMarshalerIsFollowedOnEveryReadingOrRefused) {
+    const IID& serviceIid = Orvan::Analytics::kTelemetryServiceIid;
+    int files = 0;
+    const auto library = [&] { return scratch_.File(L"judged" + std::to_wstring(++files) + L".tlb"); };
+    const std::wstring unsignedServer = scratch_.File(L"proxy_stub.dll");
+    ASSERT_TRUE(CopyFileW(testsupport::WindowsPathOf(TELEMETRY_DOUBLE_DLL).c_str(), unsignedServer.c_str(), FALSE));
+    // The service's interface and then `count` automation interfaces, each deriving from the next.
+    const auto automationChain = [](int count) {
+        std::vector<testsupport::LibraryInterface> chain = {{serviceIid, true}};
+        for (int i = 0; i < count; ++i)
+            chain.push_back({{0x5b2c9e40u + static_cast<unsigned>(i), 0x7a0d, 0x4c6b, {0x9e, 0x4f, 0x1d, 0x3a, 0x8b,
+                                                                                      0x6c, 0x2e, 0x70}},
+                             true});
+        return chain;
+    };
+    const struct {
+        const char* name;
+        std::function<void()> layOut;
+        bool trusted;
+    } cases[] = {
+        {"automation interfaces down to IUnknown",
+         [&] { service_.RegisterTypeLibrary(library(), automationChain(3)); }, true},
+        {"as many interfaces as one judgement follows",
+         [&] {
+             service_.RegisterTypeLibrary(library(),
+                                          automationChain(ComServerJudgement::kMaxMarshaledInterfaces - 1));
+         },
+         true},
+        {"one more", [&] {
+             service_.RegisterTypeLibrary(library(), automationChain(ComServerJudgement::kMaxMarshaledInterfaces));
+         },
+         false},
+        {"an entry without the library's version",
+         [&] {
+             service_.RegisterTypeLibrary(library());
+             wchar_t iid[40] = {};
+             StringFromGUID2(serviceIid, iid, 40);
+             Basalt::RegistryKey entry;
+             ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                                     (std::wstring(L"Software\\Classes\\Interface\\") + iid + L"\\TypeLib").c_str(), 0,
+                                     KEY_SET_VALUE | KEY_WOW64_64KEY, entry.Receive()),
+                       ERROR_SUCCESS);
+             ASSERT_EQ(RegDeleteValueW(entry.Get(), L"Version"), ERROR_SUCCESS);
+         },
+         false},
+        {"a registered file that is gone",
+         [&] {
+             const std::wstring file = library();
+             service_.RegisterTypeLibrary(file);
+             ASSERT_TRUE(DeleteFileW(file.c_str()));
+         },
+         false},
+        {"the library version the lookup chooses deriving from an interface with an unsigned proxy/stub, the one the "
+         "entry's version text (\"1.00\") names from IUnknown",
+         [&] {
+             const std::wstring plain = library();
+             service_.RegisterTypeLibrary(plain);
+             service_.RegisterTypeLibraryPath(L"1.00", plain);
+             service_.RegisterTypeLibrary(library(), {{serviceIid, true}, {kIidServiceBase, false}}, 0);
+             service_.RegisterTypeLibraryVersion(serviceIid, L"1.00");
+             service_.RegisterProxyStub(kIidServiceBase, doubles::kClsidTelemetryRedirect);
+             service_.RegisterServer(doubles::kClsidTelemetryRedirect, L"InprocServer32", unsignedServer);
+         },
+         false},
+        {"a dual interface, its vtable half deriving from an interface with an unsigned proxy/stub",
+         [&] {
+             service_.RegisterTypeLibrary(library(), {{serviceIid, true, true}, {kIidServiceBase, false}});
+             service_.RegisterProxyStub(kIidServiceBase, doubles::kClsidTelemetryRedirect);
+             service_.RegisterServer(doubles::kClsidTelemetryRedirect, L"InprocServer32", unsignedServer);
+         },
+         false},
+        {"a dual interface deriving from IDispatch", [&] { service_.RegisterTypeLibrary(library(), {{serviceIid, true, true}}); },
+         true},
+        {"a loop through two versions of the library",
+         [&] {
+             // 1.1: the base derives from the service's interface; 1.0: the service's from the base.
+             service_.RegisterTypeLibrary(library(), {{kIidServiceBase, true}, {serviceIid, true}}, 1);
+             service_.RegisterTypeLibrary(library(), {{serviceIid, true}, {kIidServiceBase, true}}, 0);
+             service_.RegisterTypeLibraryVersion(serviceIid, L"1.0");
+             service_.RegisterTypeLibraryVersion(kIidServiceBase, L"1.1");
+         },
+         false},
+    };
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        service_.Unregister();
+        c.layOut();
+        ComServerJudgement judgement;
+        EXPECT_EQ(judgement.JudgeProxyStub(serviceIid) == ERROR_SUCCESS, c.trusted);
+    }
+    CoUninitialize();
 }
 
 // An ordinary class factory of this (unsigned) program, registered with COM at run time for the service's class: a
