@@ -58,8 +58,9 @@ Basalt::ComRef<ITypeInfo> WriteInterface(ICreateTypeLib2* library, const Library
     EXPECT_EQ(library->CreateTypeInfo(const_cast<LPOLESTR>(name.c_str()), TKIND_INTERFACE, written.Receive()), S_OK);
     if (!written) return info;
     EXPECT_EQ(written->SetGuid(entry.iid), S_OK);
-    if (entry.automation || entry.dual)
+    if (entry.automation || entry.dual) {
         EXPECT_EQ(written->SetTypeFlags(TYPEFLAG_FOLEAUTOMATION | (entry.dual ? TYPEFLAG_FDUAL : 0)), S_OK);
+    }
     HREFTYPE reference = 0;
     EXPECT_EQ(written->AddRefTypeInfo(parent, &reference), S_OK);
     EXPECT_EQ(written->AddImplType(0, reference), S_OK);

@@ -49,8 +49,8 @@ public:
     // The class COM loads to marshal the interface (the service's, or another whose key this helper may wipe).
     void RegisterProxyStub(const IID& iid, const CLSID& proxyStub);
     // Writes a type library of version 1.minorVersion to `file` and registers it: chain[0] derives from chain[1],
-    // each from the next, the last from IUnknown (from IDispatch where an interface of the chain is dual). The service's interface, wherever it stands, has its method; any
-    // other interface none of its own.
+    // each from the next, the last from IUnknown (from IDispatch where an interface of the chain is dual). The
+    // service's interface, wherever it stands, has its method; any other interface none of its own.
     void RegisterTypeLibrary(const std::wstring& file, const std::vector<LibraryInterface>& chain =
                                                           {{Orvan::Analytics::kTelemetryServiceIid, true}},
                              WORD minorVersion = 0);

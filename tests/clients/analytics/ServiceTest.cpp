@@ -629,8 +629,8 @@ TEST_F(ServiceTest, TheTypeLibraryMarshalerIsFollowedOnEveryReadingOrRefused) {
              service_.RegisterServer(doubles::kClsidTelemetryRedirect, L"InprocServer32", unsignedServer);
          },
          false},
-        {"a dual interface deriving from IDispatch", [&] { service_.RegisterTypeLibrary(library(), {{serviceIid, true, true}}); },
-         true},
+        {"a dual interface deriving from IDispatch",
+         [&] { service_.RegisterTypeLibrary(library(), {{serviceIid, true, true}}); }, true},
         {"a loop through two versions of the library",
          [&] {
              // 1.1: the base derives from the service's interface; 1.0: the service's from the base.
