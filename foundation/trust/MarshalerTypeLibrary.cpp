@@ -8,6 +8,7 @@
 #include <string>
 
 #include "foundation/basalt/ComRef.h"
+#include "foundation/basalt/OwnedHandle.h"
 #include "foundation/basalt/RegKey.h"
 
 namespace {
@@ -105,24 +106,23 @@ bool LiteralRegisteredFile(const std::wstring& library, const std::wstring& vers
 HRESULT ReadMarshalerBaseInterfaces(REFIID iid, std::vector<IID>& bases) {
     bases.clear();
     Basalt::CRegKey entry;
+    GUID libraryId = GUID_NULL;
     std::wstring library;
     std::wstring version;
     const std::wstring path = L"Interface\\" + GuidText(iid) + L"\\TypeLib";
+    // The library's text as stored, for the path a marshaler builds from it.
     if (entry.Open(HKEY_CLASSES_ROOT, path.c_str(), KEY_READ) != ERROR_SUCCESS ||
         entry.QueryStringValue(nullptr, library) != ERROR_SUCCESS ||
         entry.QueryStringValue(L"Version", version) != ERROR_SUCCESS)
         return REGDB_E_KEYMISSING;
-    GUID libraryId = GUID_NULL;
     WORD major = 0;
     WORD minor = 0;
-    if (library.empty() || library.front() != L'{' || FAILED(CLSIDFromString(library.c_str(), &libraryId)) ||
-        !ParseVersion(version, major, minor))
+    if (entry.QueryGUIDValue(nullptr, libraryId) != ERROR_SUCCESS || !ParseVersion(version, major, minor))
         return REGDB_E_INVALIDVALUE;
     std::vector<std::wstring> files;
-    BSTR chosen = nullptr;
-    if (SUCCEEDED(QueryPathOfRegTypeLib(libraryId, major, minor, LOCALE_NEUTRAL, &chosen)) && chosen)
-        files.emplace_back(chosen);
-    SysFreeString(chosen);
+    Basalt::Owned<BSTR, SysFreeString> chosen;
+    if (SUCCEEDED(QueryPathOfRegTypeLib(libraryId, major, minor, LOCALE_NEUTRAL, chosen.Receive())) && chosen)
+        files.emplace_back(chosen.Get());
     std::wstring literal;
     if (LiteralRegisteredFile(library, version, literal) &&
         std::none_of(files.begin(), files.end(), [&](const std::wstring& known) {

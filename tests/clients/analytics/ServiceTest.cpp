@@ -309,6 +309,16 @@ TEST_F(ServiceTest, OnlyAJudgedModuleIsLoadedWhateverFormTheRegistrationTakes) {
         service_.RegisterServer(clsid, subkey, host, REG_SZ, L"Both");
         service_.RegisterClassValue(clsid, L"ScriptletURL", script);
     };
+    // The signed server, made in another apartment: COM marshals its interface to this one.
+    const auto apartmentServer = [&] {
+        service_.RegisterServer(service, L"InprocServer32", signedServer, REG_SZ, L"Apartment");
+    };
+    const auto typeLibrary = [&] { return scratch_.File(L"service" + std::to_wstring(++copies) + L".tlb"); };
+    // The base interface marshalled by an unsigned proxy/stub.
+    const auto unsignedBaseProxyStub = [&] {
+        service_.RegisterProxyStub(kIidServiceBase, redirect);
+        service_.RegisterServer(redirect, L"InprocServer32", unsignedCopy(scratch_.Path()));
+    };
     struct Case {
         const char* name;
         std::function<void()> layOut;
@@ -387,7 +397,7 @@ TEST_F(ServiceTest, OnlyAJudgedModuleIsLoadedWhateverFormTheRegistrationTakes) {
          false},
         {"the signed server made in another apartment, its interface marshalled by an unsigned proxy/stub",
          [&] {
-             service_.RegisterServer(service, L"InprocServer32", signedServer, REG_SZ, L"Apartment");
+             apartmentServer();
              service_.RegisterProxyStub(Orvan::Analytics::kTelemetryServiceIid, redirect);
              service_.RegisterServer(redirect, L"InprocServer32", unsignedCopy(scratch_.Path()));
          },
@@ -402,7 +412,7 @@ TEST_F(ServiceTest, OnlyAJudgedModuleIsLoadedWhateverFormTheRegistrationTakes) {
              for (size_t i = 3; i < systemFolder.size(); ++i)
                  if (systemFolder[i] == L'\\') up += L"../";
              path = systemFolder + L"\\" + up + path.substr(3);
-             service_.RegisterServer(service, L"InprocServer32", signedServer, REG_SZ, L"Apartment");
+             apartmentServer();
              service_.RegisterProxyStub(Orvan::Analytics::kTelemetryServiceIid, redirect);
              service_.RegisterServer(redirect, L"InprocServer32", path);
          },
@@ -410,51 +420,44 @@ TEST_F(ServiceTest, OnlyAJudgedModuleIsLoadedWhateverFormTheRegistrationTakes) {
         {"the signed server made in another apartment, its interface marshalled by the platform's type library "
          "marshaler",
          [&] {
-             service_.RegisterServer(service, L"InprocServer32", signedServer, REG_SZ, L"Apartment");
-             service_.RegisterTypeLibrary(scratch_.File(L"service" + std::to_wstring(++copies) + L".tlb"));
+             apartmentServer();
+             service_.RegisterTypeLibrary(typeLibrary());
          },
          true},
         {"the same, the interface deriving from one whose proxy/stub is unsigned",
          [&] {
-             service_.RegisterServer(service, L"InprocServer32", signedServer, REG_SZ, L"Apartment");
-             service_.RegisterTypeLibrary(scratch_.File(L"service" + std::to_wstring(++copies) + L".tlb"),
-                                          {{serviceIid, true}, {kIidServiceBase, false}});
-             service_.RegisterProxyStub(kIidServiceBase, redirect);
-             service_.RegisterServer(redirect, L"InprocServer32", unsignedCopy(scratch_.Path()));
+             apartmentServer();
+             service_.RegisterTypeLibrary(typeLibrary(), {{serviceIid, true}, {kIidServiceBase, false}});
+             unsignedBaseProxyStub();
          },
          false},
         {"the same through a base interface that the type library marshaler marshals in turn",
          [&] {
-             service_.RegisterServer(service, L"InprocServer32", signedServer, REG_SZ, L"Apartment");
-             service_.RegisterTypeLibrary(scratch_.File(L"service" + std::to_wstring(++copies) + L".tlb"),
+             apartmentServer();
+             service_.RegisterTypeLibrary(typeLibrary(),
                                           {{serviceIid, true}, {kIidServiceBase2, true}, {kIidServiceBase, false}});
-             service_.RegisterProxyStub(kIidServiceBase, redirect);
-             service_.RegisterServer(redirect, L"InprocServer32", unsignedCopy(scratch_.Path()));
+             unsignedBaseProxyStub();
          },
          false},
         {"the same, the library version the entry names deriving from it, a newer minor version from IUnknown",
          [&] {
-             service_.RegisterServer(service, L"InprocServer32", signedServer, REG_SZ, L"Apartment");
-             service_.RegisterTypeLibrary(scratch_.File(L"service" + std::to_wstring(++copies) + L".tlb"),
-                                          {{serviceIid, true}}, 5);
-             service_.RegisterTypeLibrary(scratch_.File(L"service" + std::to_wstring(++copies) + L".tlb"),
-                                          {{serviceIid, true}, {kIidServiceBase, false}}, 0);
+             apartmentServer();
+             service_.RegisterTypeLibrary(typeLibrary(), {{serviceIid, true}}, 5);
+             service_.RegisterTypeLibrary(typeLibrary(), {{serviceIid, true}, {kIidServiceBase, false}}, 0);
              service_.RegisterTypeLibraryVersion(serviceIid, L"1.0");
-             service_.RegisterProxyStub(kIidServiceBase, redirect);
-             service_.RegisterServer(redirect, L"InprocServer32", unsignedCopy(scratch_.Path()));
+             unsignedBaseProxyStub();
          },
          false},
         {"the same, the version text of the entry (\"1.00\") naming a file deriving from it, the library's 1.0 from "
          "IUnknown",
          [&] {
-             service_.RegisterServer(service, L"InprocServer32", signedServer, REG_SZ, L"Apartment");
-             const std::wstring deriving = scratch_.File(L"service" + std::to_wstring(++copies) + L".tlb");
+             apartmentServer();
+             const std::wstring deriving = typeLibrary();
              service_.RegisterTypeLibrary(deriving, {{serviceIid, true}, {kIidServiceBase, false}}, 0);
              service_.RegisterTypeLibraryPath(L"1.00", deriving);
-             service_.RegisterTypeLibrary(scratch_.File(L"service" + std::to_wstring(++copies) + L".tlb"));
+             service_.RegisterTypeLibrary(typeLibrary());
              service_.RegisterTypeLibraryVersion(serviceIid, L"1.00");
-             service_.RegisterProxyStub(kIidServiceBase, redirect);
-             service_.RegisterServer(redirect, L"InprocServer32", unsignedCopy(scratch_.Path()));
+             unsignedBaseProxyStub();
          },
          false},
         {"only an unsigned handler in the System folder, as a platform module that runs what a registration names",
@@ -462,7 +465,7 @@ TEST_F(ServiceTest, OnlyAJudgedModuleIsLoadedWhateverFormTheRegistrationTakes) {
         {"the signed server made in another apartment, its interface marshalled by an unsigned proxy/stub in the "
          "System folder",
          [&] {
-             service_.RegisterServer(service, L"InprocServer32", signedServer, REG_SZ, L"Apartment");
+             apartmentServer();
              service_.RegisterProxyStub(Orvan::Analytics::kTelemetryServiceIid, redirect);
              service_.RegisterServer(redirect, L"InprocServer32", unsignedCopy(systemFolder));
          },
@@ -473,7 +476,7 @@ TEST_F(ServiceTest, OnlyAJudgedModuleIsLoadedWhateverFormTheRegistrationTakes) {
         {"the signed server made in another apartment, its interface marshalled by a class of the script-component "
          "host",
          [&] {
-             service_.RegisterServer(service, L"InprocServer32", signedServer, REG_SZ, L"Apartment");
+             apartmentServer();
              service_.RegisterProxyStub(Orvan::Analytics::kTelemetryServiceIid, kClsidScriptlet);
              scriptHost(systemFolder + L"\\scrobj.dll", kClsidScriptlet, L"InprocServer32");
          },
@@ -564,6 +567,10 @@ TEST_F(ServiceTest, TheTypeLibraryMarshalerIsFollowedOnEveryReadingOrRefused) {
     const auto library = [&] { return scratch_.File(L"judged" + std::to_wstring(++files) + L".tlb"); };
     const std::wstring unsignedServer = scratch_.File(L"proxy_stub.dll");
     ASSERT_TRUE(CopyFileW(testsupport::WindowsPathOf(TELEMETRY_DOUBLE_DLL).c_str(), unsignedServer.c_str(), FALSE));
+    const auto unsignedBaseProxyStub = [&] {
+        service_.RegisterProxyStub(kIidServiceBase, doubles::kClsidTelemetryRedirect);
+        service_.RegisterServer(doubles::kClsidTelemetryRedirect, L"InprocServer32", unsignedServer);
+    };
     // The service's interface and then `count` automation interfaces, each deriving from the next.
     const auto automationChain = [](int count) {
         std::vector<testsupport::LibraryInterface> chain = {{serviceIid, true}};
@@ -618,15 +625,13 @@ TEST_F(ServiceTest, TheTypeLibraryMarshalerIsFollowedOnEveryReadingOrRefused) {
              service_.RegisterTypeLibraryPath(L"1.00", plain);
              service_.RegisterTypeLibrary(library(), {{serviceIid, true}, {kIidServiceBase, false}}, 0);
              service_.RegisterTypeLibraryVersion(serviceIid, L"1.00");
-             service_.RegisterProxyStub(kIidServiceBase, doubles::kClsidTelemetryRedirect);
-             service_.RegisterServer(doubles::kClsidTelemetryRedirect, L"InprocServer32", unsignedServer);
+             unsignedBaseProxyStub();
          },
          false},
         {"a dual interface, its vtable half deriving from an interface with an unsigned proxy/stub",
          [&] {
              service_.RegisterTypeLibrary(library(), {{serviceIid, true, true}, {kIidServiceBase, false}});
-             service_.RegisterProxyStub(kIidServiceBase, doubles::kClsidTelemetryRedirect);
-             service_.RegisterServer(doubles::kClsidTelemetryRedirect, L"InprocServer32", unsignedServer);
+             unsignedBaseProxyStub();
          },
          false},
         {"a dual interface deriving from IDispatch",
